@@ -1,0 +1,165 @@
+#include "health.hpp"
+
+#include "constants.hpp"
+#include "led.hpp"
+#include "sdbus/journal.hpp"
+#include "util.hpp"
+
+#include <syslog.h>
+
+#include <optional>
+#include <variant>
+
+namespace openbmc::vigilhub
+{
+
+namespace
+{
+
+constexpr const char* journalFile = "../git/src/health";
+// Lines of the warnings for what is ignored while running.
+constexpr int badSignalLine = 77;
+constexpr int ledFailureLine = 111;
+
+std::string matchRule(const std::string& path)
+{
+    return "type='signal',path='" + path +
+           "',member='PropertiesChanged',"
+           "interface='org.freedesktop.DBus.Properties',arg0='" +
+           statusInterface + "',";
+}
+
+/** The Health value a PropertiesChanged body carries, nullopt when it
+ *  carries none. Throws when the body cannot be read or Health is not a
+ *  boolean. */
+std::optional<bool> readHealth(sdbus::Message& msg)
+{
+    std::string interface;
+    msg.read(interface);
+
+    if (!msg.enterContainer('a', "{sv}"))
+    {
+        throw util::DBusError("changed properties are not a{sv} but '" +
+                              msg.signature() + "'");
+    }
+    std::optional<bool> health;
+    while (msg.enterContainer('e', "sv"))
+    {
+        std::string name;
+        msg.read(name);
+        if (name == healthProperty)
+        {
+            auto [type, contents] = msg.peekType();
+            if (type != 'v' || contents != "b")
+            {
+                throw util::DBusError("Health is of type '" + contents +
+                                      "', not a boolean");
+            }
+            std::variant<bool> value;
+            msg.read(value);
+            health = std::get<bool>(value);
+        }
+        else
+        {
+            msg.skip("v");
+        }
+        msg.exitContainer();
+    }
+    msg.exitContainer();
+    return health;
+}
+
+} // namespace
+
+Health::Health(const std::vector<std::string>& names)
+{
+    items.reserve(names.size());
+    for (const auto& name : names)
+    {
+        items.push_back(HealthItem{false, nullptr, name});
+    }
+}
+
+void Health::start()
+{
+    sdbus::Bus& bus = serviceBus();
+    for (std::size_t i = 0; i < items.size(); ++i)
+    {
+        HealthItem& item = items[i];
+        item.match = std::make_unique<sdbus::Match>(
+            bus, matchRule(basePath + item.name),
+            [this, i](sdbus::Message& msg) { propertiesChanged(i, msg); });
+        item.status = true;
+    }
+
+    overall = true;
+    for (const auto& item : items)
+    {
+        overall = overall && item.status;
+    }
+
+    sdbus::journal::printWithLocation(
+        LOG_INFO, journalFile, 57, "start",
+        "Start health monitor. current health state: %d", overall ? 1 : 0);
+
+    safeAssert(ledGroupName, !overall);
+}
+
+void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
+{
+    std::optional<bool> value;
+    try
+    {
+        value = readHealth(msg);
+    }
+    catch (const std::exception& e)
+    {
+        // A malformed signal, from whichever sender, must not end the
+        // service and lose every flag.
+        sdbus::journal::printWithLocation(
+            LOG_WARNING, journalFile, badSignalLine, "propertiesChanged",
+            "Ignoring unreadable properties changed signal. idx: %d, "
+            "sender: %s, error: %s",
+            static_cast<int>(idx), msg.sender().c_str(), e.what());
+        return;
+    }
+    if (!value)
+    {
+        return;
+    }
+
+    items[idx].status = *value;
+    bool newStatus = true;
+    for (const auto& item : items)
+    {
+        newStatus = newStatus && item.status;
+    }
+
+    sdbus::journal::printWithLocation(
+        LOG_INFO, journalFile, 93, "propertiesChanged",
+        "properties changed. idx: %d, value: %d, current: %d, newStatus: %d",
+        static_cast<int>(idx), *value ? 1 : 0, overall ? 1 : 0,
+        newStatus ? 1 : 0);
+
+    if (newStatus == overall)
+    {
+        return;
+    }
+    try
+    {
+        safeAssert(ledGroupName, !newStatus);
+        overall = newStatus;
+    }
+    catch (const std::exception& e)
+    {
+        // The state acted on stays as it was, so the next change of a flag
+        // calls the LED group manager again.
+        sdbus::journal::printWithLocation(
+            LOG_WARNING, journalFile, ledFailureLine, "propertiesChanged",
+            "Safe assert failed, will retry on the next change. name: %s, "
+            "asserted: %d, error: %s",
+            ledGroupName.c_str(), newStatus ? 0 : 1, e.what());
+    }
+}
+
+} // namespace openbmc::vigilhub
