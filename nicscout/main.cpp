@@ -1,0 +1,72 @@
+// The network adapter inventory daemon: publishes the adapters listed in
+// /var/lib/smbios/network and refreshes them on AgentSynchronizeData.
+
+#include "adapter_properties.hpp"
+#include "network_adapters.hpp"
+#include "sdbus/asio_connection.hpp"
+#include "sdbus/error.hpp"
+#include "sdbus/object_server.hpp"
+
+#include <boost/asio/io_context.hpp>
+
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+int main()
+{
+    boost::asio::io_context io;
+    std::optional<sdbus::AsioConnection> conn;
+    std::optional<sdbus::ObjectServer> server;
+    std::optional<nicscout::NetworkAdapters> adapters;
+    try
+    {
+        conn.emplace(io, sdbus::Bus::defaultSystem());
+        server.emplace(*conn);
+        adapters.emplace(*server);
+        conn->bus().requestName(nicscout::serviceName);
+
+        auto root =
+            server->addInterface(nicscout::rootPath, nicscout::interfaceName);
+        root->registerMethod("AgentSynchronizeData", [&adapters]() -> bool {
+            try
+            {
+                return adapters->updateNetworkAdapters();
+            }
+            catch (const std::invalid_argument& e)
+            {
+                std::cerr << e.what() << std::endl;
+                throw sdbus::MethodError(
+                    "org.freedesktop.DBus.Error.InvalidArgs", e.what());
+            }
+            catch (const std::out_of_range& e)
+            {
+                std::cerr << e.what() << std::endl;
+                throw sdbus::MethodError(
+                    "org.freedesktop.DBus.Error.InvalidArgs", e.what());
+            }
+        });
+        root->initialize();
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+
+    try
+    {
+        adapters->updateNetworkAdapters();
+    }
+    catch (const std::exception& e)
+    {
+        // The lines before the bad one stay published; the next
+        // AgentSynchronizeData reads the file again.
+        std::cerr << e.what() << std::endl;
+    }
+
+    io.run();
+    return 0;
+}

@@ -1,0 +1,163 @@
+#include "network_adapters.hpp"
+
+#include "adapter_properties.hpp"
+
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+namespace nicscout
+{
+
+NetworkAdapters::NetworkAdapters(sdbus::ObjectServer& s) : server(s) {}
+
+bool NetworkAdapters::updateNetworkAdapters()
+{
+    std::cerr << "update network adapters" << std::endl;
+
+    std::ifstream file(inventoryPath);
+    if (!file.is_open())
+    {
+        return false;
+    }
+
+    std::string text;
+    std::size_t number = 0;
+    while (std::getline(file, text))
+    {
+        ++number;
+        std::optional<InventoryLine> line;
+        try
+        {
+            line = InventoryLine::parse(text);
+        }
+        catch (const std::invalid_argument& e)
+        {
+            throw std::invalid_argument(std::string(inventoryPath) + " line " +
+                                        std::to_string(number) + ": " +
+                                        e.what());
+        }
+        catch (const std::out_of_range& e)
+        {
+            throw std::out_of_range(std::string(inventoryPath) + " line " +
+                                    std::to_string(number) + ": " + e.what());
+        }
+        if (!line)
+        {
+            continue;
+        }
+
+        auto busIt = adapterMap.find(line->bus);
+        if (busIt != adapterMap.end() && busIt->second.contains(line->device))
+        {
+            refreshAdapter(line->bus, line->device, line->fields);
+        }
+        else
+        {
+            addAdapter(*line);
+        }
+    }
+    // Every published line succeeds; a failing one has thrown.
+    return true;
+}
+
+int NetworkAdapters::addAdapter(const InventoryLine& line)
+{
+    auto iface =
+        server.addInterface(adapterPath(line.bus, line.device), interfaceName);
+    adapterMap[line.bus][line.device] = iface;
+    try
+    {
+        int result = refreshAdapter(line.bus, line.device, line.fields);
+        // Names for ports 1 to 3, so that their later lines can set them.
+        for (int n = 1; n <= 3; ++n)
+        {
+            setAdapterProperty(line.bus, line.device,
+                               "MACAddress" + std::to_string(n), "");
+            setAdapterProperty(line.bus, line.device,
+                               "LinkStatus" + std::to_string(n), "");
+        }
+        iface->initialize();
+        return result;
+    }
+    catch (...)
+    {
+        auto& devices = adapterMap[line.bus];
+        devices.erase(line.device);
+        if (devices.empty())
+        {
+            adapterMap.erase(line.bus);
+        }
+        server.removeInterface(iface);
+        throw;
+    }
+}
+
+int NetworkAdapters::refreshAdapter(int bus, int device,
+                                    const std::vector<std::string>& fields)
+{
+    publishAdapterProperties(bus, device, fields);
+    int n = parseHex(fields.at(field::port), "port");
+    return publishFunctionProperties(bus, device, n, fields);
+}
+
+int NetworkAdapters::publishAdapterProperties(
+    int bus, int device, const std::vector<std::string>& fields)
+{
+    const std::string& portText = fields.at(field::port);
+    int n = parseHex(portText, "port");
+
+    setAdapterProperty(bus, device, "Manufacturer",
+                       fields.at(field::manufacturer));
+    setAdapterProperty(bus, device, "AdapterType",
+                       fields.at(field::adapterType));
+    setAdapterProperty(bus, device, "Model", fields.at(field::model));
+    setAdapterProperty(bus, device, "Slot", fields.at(field::slot));
+    setAdapterProperty(bus, device, "SRIOV", fields.at(field::sriov));
+    setAdapterProperty(bus, device, "CPU", fields.at(field::cpu));
+    setAdapterProperty(bus, device, "Technology", "Ethernet");
+    setAdapterProperty(bus, device, "PortCount", portCount(n));
+    setAdapterProperty(bus, device, "DeviceType", deviceType(n));
+    setAdapterProperty(bus, device, "MACAddress" + portText,
+                       fields.at(field::mac));
+    setAdapterProperty(bus, device, "LinkStatus" + portText,
+                       fields.at(field::linkStatus));
+    return 0;
+}
+
+int NetworkAdapters::publishFunctionProperties(
+    int bus, int device, int n, const std::vector<std::string>& fields)
+{
+    const std::string prefix = "Function" + std::to_string(n);
+    for (const auto& row : PciFieldTable)
+    {
+        if (row.offset >= 0)
+        {
+            setAdapterProperty(bus, device, prefix + row.name, "");
+        }
+    }
+    setAdapterProperty(bus, device, prefix + "FunctionType", "Physical");
+    setAdapterProperty(bus, device, prefix + "DeviceClass",
+                       fields.at(field::adapterType));
+    return 0;
+}
+
+void NetworkAdapters::setAdapterProperty(int bus, int device,
+                                         const std::string& name,
+                                         const std::string& value)
+{
+    auto& iface = adapterMap.at(bus).at(device);
+    if (iface->isInitialized())
+    {
+        // Unknown names are ignored: an object on the bus keeps its set.
+        iface->setProperty(name, repairUtf8(value));
+    }
+    else if (isPublishableName(name))
+    {
+        iface->registerProperty(name, repairUtf8(value),
+                                sdbus::Access::readOnly,
+                                sdbus::flags::emitsChange);
+    }
+}
+
+} // namespace nicscout

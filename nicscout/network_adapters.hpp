@@ -1,0 +1,62 @@
+#pragma once
+
+#include "inventory_line.hpp"
+#include "sdbus/dbus_interface.hpp"
+#include "sdbus/object_server.hpp"
+
+#include <boost/container/flat_map.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nicscout
+{
+
+/** The adapters published from the inventory file, one object per PCI bus
+ *  and device. Adapters are added and updated, never removed. */
+class NetworkAdapters
+{
+  public:
+    using DeviceMap =
+        boost::container::flat_map<int, std::shared_ptr<sdbus::DbusInterface>>;
+    using AdapterMap = boost::container::flat_map<int, DeviceMap>;
+
+    explicit NetworkAdapters(sdbus::ObjectServer& server);
+
+    /** Reads the whole inventory file and publishes every line in file
+     *  order. False only when the file cannot be opened. A bad line ends
+     *  the pass with std::invalid_argument or std::out_of_range; the lines
+     *  before it stay published and the bad line changes nothing. */
+    bool updateNetworkAdapters();
+
+    /** Publishes one line's fields on an adapter already in the map. */
+    int refreshAdapter(int bus, int device,
+                       const std::vector<std::string>& fields);
+    int publishAdapterProperties(int bus, int device,
+                                 const std::vector<std::string>& fields);
+    int publishFunctionProperties(int bus, int device, int n,
+                                  const std::vector<std::string>& fields);
+
+    /** Before the adapter's object is initialized: registers a read-only
+     *  string property (names D-Bus would refuse are skipped). Afterwards:
+     *  sets the property if the object has it, emitting PropertiesChanged
+     *  on change, and does nothing otherwise. */
+    void setAdapterProperty(int bus, int device, const std::string& name,
+                            const std::string& value);
+
+    const AdapterMap& adapters() const
+    {
+        return adapterMap;
+    }
+
+  private:
+    /** Creates, fills and initializes the object of a new adapter. Nothing
+     *  is left behind if that fails. */
+    int addAdapter(const InventoryLine& line);
+
+    sdbus::ObjectServer& server;
+    AdapterMap adapterMap;
+};
+
+} // namespace nicscout
