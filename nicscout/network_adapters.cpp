@@ -2,6 +2,7 @@
 
 #include "adapter_properties.hpp"
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -21,6 +22,24 @@ bool NetworkAdapters::updateNetworkAdapters()
         return false;
     }
 
+    passRunning = true;
+    try
+    {
+        readLines(file);
+    }
+    catch (...)
+    {
+        // The lines before the failing one stay published.
+        applyPending();
+        throw;
+    }
+    applyPending();
+    // Every published line succeeds; a failing one has thrown.
+    return true;
+}
+
+void NetworkAdapters::readLines(std::istream& file)
+{
     std::string text;
     std::size_t number = 0;
     while (std::getline(file, text))
@@ -57,8 +76,27 @@ bool NetworkAdapters::updateNetworkAdapters()
             addAdapter(*line);
         }
     }
-    // Every published line succeeds; a failing one has thrown.
-    return true;
+}
+
+void NetworkAdapters::applyPending()
+{
+    passRunning = false;
+    for (const auto& [bus, devices] : adapterMap)
+    {
+        for (const auto& [device, iface] : devices)
+        {
+            auto it = pending.find(iface.get());
+            if (it == pending.end())
+            {
+                continue;
+            }
+            for (const auto& [name, value] : it->second)
+            {
+                iface->setProperty(name, value);
+            }
+        }
+    }
+    pending.clear();
 }
 
 int NetworkAdapters::addAdapter(const InventoryLine& line)
@@ -150,7 +188,23 @@ void NetworkAdapters::setAdapterProperty(int bus, int device,
     if (iface->isInitialized())
     {
         // Unknown names are ignored: an object on the bus keeps its set.
-        iface->setProperty(name, repairUtf8(value));
+        if (!passRunning)
+        {
+            iface->setProperty(name, repairUtf8(value));
+            return;
+        }
+        auto& values = pending[iface.get()];
+        auto it =
+            std::find_if(values.begin(), values.end(),
+                         [&name](const auto& v) { return v.first == name; });
+        if (it == values.end())
+        {
+            values.emplace_back(name, repairUtf8(value));
+        }
+        else
+        {
+            it->second = repairUtf8(value);
+        }
     }
     else if (isPublishableName(name))
     {

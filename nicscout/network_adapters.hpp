@@ -6,8 +6,11 @@
 
 #include <boost/container/flat_map.hpp>
 
+#include <istream>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace nicscout
@@ -41,7 +44,10 @@ class NetworkAdapters
     /** Before the adapter's object is initialized: registers a read-only
      *  string property (names D-Bus would refuse are skipped). Afterwards:
      *  sets the property if the object has it, emitting PropertiesChanged
-     *  on change, and does nothing otherwise. */
+     *  on change, and does nothing otherwise. During a pass the value is
+     *  stored when the pass ends, so that the lines of several ports of one
+     *  adapter, which each set PortCount and DeviceType, signal only the
+     *  final value and only when it differs from the published one. */
     void setAdapterProperty(int bus, int device, const std::string& name,
                             const std::string& value);
 
@@ -51,12 +57,24 @@ class NetworkAdapters
     }
 
   private:
+    /** Reads the lines of the inventory file and publishes them. */
+    void readLines(std::istream& file);
+
+    /** Stores the values held back during a pass; ends the pass. */
+    void applyPending();
+
     /** Creates, fills and initializes the object of a new adapter. Nothing
      *  is left behind if that fails. */
     int addAdapter(const InventoryLine& line);
 
     sdbus::ObjectServer& server;
     AdapterMap adapterMap;
+
+    /** Values held back during a pass, per adapter object: each name once,
+     *  in the order first set, with the last value set. */
+    using Values = std::vector<std::pair<std::string, std::string>>;
+    std::map<sdbus::DbusInterface*, Values> pending;
+    bool passRunning = false;
 };
 
 } // namespace nicscout
