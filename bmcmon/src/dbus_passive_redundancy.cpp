@@ -1,0 +1,210 @@
+#include "bmcmon/dbus_passive_redundancy.hpp"
+
+#include "bmcmon/property_decode.hpp"
+#include "sdbus/error.hpp"
+
+#include <iostream>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace bmcmon
+{
+
+namespace
+{
+
+constexpr const char* redundancyInterface =
+    "xyz.openbmc_project.Control.FanRedundancy";
+constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
+
+/** The collection held by the variant that comes next, whose contents
+ *  signature is `contents`: a list of strings or of object paths. Any other
+ *  type is skipped and counts as an empty collection. */
+std::vector<std::string> readCollection(sdbus::Message& m,
+                                        const std::string& contents)
+{
+    std::vector<std::string> paths;
+    if (!m.enterContainer('v', contents))
+    {
+        throw sdbus::SdBusError(EBADMSG, "Collection is not a variant");
+    }
+    if (contents == "as")
+    {
+        m.read(paths);
+    }
+    else if (contents == "ao")
+    {
+        std::vector<sdbus::ObjectPath> objects;
+        m.read(objects);
+        for (auto& o : objects)
+        {
+            paths.push_back(std::move(o.str));
+        }
+    }
+    else
+    {
+        m.skip(contents);
+    }
+    m.exitContainer();
+    return paths;
+}
+
+struct RedundancyState
+{
+    std::string status;
+    std::vector<std::string> collection;
+};
+
+/** Decodes the GetAll reply of a fan-redundancy object. A Status that is
+ *  not a string counts as empty, a Collection of another type as none. */
+RedundancyState readRedundancyState(sdbus::Message& m)
+{
+    RedundancyState state;
+    forEachProperty(m, [&m, &state](const std::string& name,
+                                    const std::string& contents) {
+        if (name == "Collection")
+        {
+            state.collection = readCollection(m, contents);
+        }
+        else if (name == "Status")
+        {
+            auto status = readVariant<std::variant<std::string>>(m);
+            state.status = std::get<std::string>(status);
+        }
+        else
+        {
+            m.skip("v");
+        }
+    });
+    return state;
+}
+
+bool declaresFailure(const std::string& status)
+{
+    return status.find("Failed") != std::string::npos;
+}
+
+} // namespace
+
+DbusPassiveRedundancy::DbusPassiveRedundancy(sdbus::Bus& connection) :
+    bus(connection)
+{
+    match = std::make_unique<sdbus::Match>(
+        bus,
+        std::string("type='signal',member='PropertiesChanged',"
+                    "arg0namespace='") +
+            redundancyInterface + "'",
+        [this](sdbus::Message& m) { handleRedundancySignal(m); });
+    populateFailures();
+}
+
+void DbusPassiveRedundancy::populateFailures()
+{
+    try
+    {
+        using Interfaces = std::vector<std::string>;
+        using Services = std::unordered_map<std::string, Interfaces>;
+        std::unordered_map<std::string, Services> tree;
+        sdbus::Message reply = bus.callMethod(
+            "xyz.openbmc_project.ObjectMapper",
+            "/xyz/openbmc_project/object_mapper",
+            "xyz.openbmc_project.ObjectMapper", "GetSubTree", std::string("/"),
+            int32_t{0}, Interfaces{redundancyInterface});
+        reply.read(tree);
+
+        for (const auto& [path, services] : tree)
+        {
+            for (const auto& [service, interfaces] : services)
+            {
+                sdbus::Message props =
+                    bus.callMethod(service, path, propertiesInterface,
+                                   "GetAll", std::string(redundancyInterface));
+                RedundancyState state = readRedundancyState(props);
+                if (declaresFailure(state.status))
+                {
+                    failedSet.insert(state.collection.begin(),
+                                     state.collection.end());
+                }
+            }
+        }
+    }
+    catch (const sdbus::Exception&)
+    {
+        std::cerr << "Populate Failures Mapper Error" << std::endl;
+    }
+}
+
+void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
+{
+    std::optional<std::string> status;
+    bool badStatus = false;
+    try
+    {
+        std::string intf;
+        message.read(intf);
+        forEachProperty(message, [&](const std::string& name,
+                                     const std::string& contents) {
+            if (name == "Status" && contents == "s")
+            {
+                status = std::get<std::string>(
+                    readVariant<std::variant<std::string>>(message));
+                badStatus = false;
+            }
+            else
+            {
+                badStatus = badStatus || name == "Status";
+                message.skip("v");
+            }
+        });
+    }
+    catch (const sdbus::Exception& e)
+    {
+        std::cerr << "Ignoring unreadable fan redundancy signal of "
+                  << message.path() << ": " << e.what() << std::endl;
+        return;
+    }
+    if (badStatus)
+    {
+        std::cerr << "Ignoring fan redundancy signal of " << message.path()
+                  << ": Status is not a string" << std::endl;
+        return;
+    }
+    if (!status)
+    {
+        return;
+    }
+
+    std::vector<std::string> collection;
+    try
+    {
+        sdbus::Message reply = bus.callMethod(
+            message.sender(), message.path(), propertiesInterface, "Get",
+            std::string(redundancyInterface), std::string("Collection"));
+        auto [type, contents] = reply.peekType();
+        if (type != 'v')
+        {
+            throw sdbus::SdBusError(EBADMSG, "Get reply is not a variant");
+        }
+        collection = readCollection(reply, contents);
+    }
+    catch (const sdbus::Exception&)
+    {
+        std::cerr << "Error reading match data" << std::endl;
+        return;
+    }
+
+    if (declaresFailure(*status))
+    {
+        failedSet.insert(collection.begin(), collection.end());
+    }
+    else
+    {
+        for (const auto& path : collection)
+        {
+            failedSet.erase(path);
+        }
+    }
+}
+
+} // namespace bmcmon
