@@ -34,8 +34,10 @@ bool NetworkAdapters::updateNetworkAdapters()
         throw;
     }
     applyPending();
-    // Every published line succeeds; a failing one has thrown.
-    return true;
+    // Every published line succeeds and a failing one has thrown; a file
+    // that could be opened but not read (a folder, an I/O error) is a
+    // failure, though the lines read before it stay published.
+    return !file.bad();
 }
 
 void NetworkAdapters::readLines(std::istream& file)

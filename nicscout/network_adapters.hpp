@@ -28,8 +28,8 @@ class NetworkAdapters
     explicit NetworkAdapters(sdbus::ObjectServer& server);
 
     /** Reads the whole inventory file and publishes every line in file
-     *  order. False only when the file cannot be opened. A bad line ends
-     *  the pass with std::invalid_argument or std::out_of_range; the lines
+     *  order. False only when the file cannot be opened or read. A bad line
+     * ends the pass with std::invalid_argument or std::out_of_range; the lines
      *  before it stay published and the bad line changes nothing. */
     bool updateNetworkAdapters();
 

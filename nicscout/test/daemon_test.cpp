@@ -11,6 +11,9 @@
 #include "testkit/sandbox.hpp"
 #include "testkit/wait.hpp"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -345,6 +348,13 @@ TEST_F(Nicscout, AdaptersAndValuesOutliveTheirLines)
     writeInventory({});
     EXPECT_TRUE(sync());
     EXPECT_EQ(objects(), all);
+
+    // Nor does a file that cannot be read, which answers false.
+    std::remove(inventory);
+    ASSERT_EQ(mkdir(inventory, 0755), 0);
+    EXPECT_FALSE(sync());
+    EXPECT_EQ(objects(), all);
+    rmdir(inventory);
 }
 
 TEST_F(Nicscout, BadLineAnswersInvalidArgsAndChangesNothingOfItsOwn)
