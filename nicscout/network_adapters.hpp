@@ -27,13 +27,13 @@ class NetworkAdapters
 
     explicit NetworkAdapters(sdbus::ObjectServer& server);
 
-    /** Reads the whole inventory file and publishes every line in file
-     *  order. False only when the file cannot be opened or read. A bad line
-     * ends the pass with std::invalid_argument or std::out_of_range; the lines
+    /** Reads the whole inventory file and publishes its lines in order.
+     *  False only when the file cannot be opened or read. A bad line ends
+     *  the pass with std::invalid_argument or std::out_of_range; the lines
      *  before it stay published and the bad line changes nothing. */
     bool updateNetworkAdapters();
 
-    /** Publishes one line's fields on an adapter already in the map. */
+    /** Publishes one line's fields on its adapter, which is in the map. */
     int refreshAdapter(int bus, int device,
                        const std::vector<std::string>& fields);
     int publishAdapterProperties(int bus, int device,
