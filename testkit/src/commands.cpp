@@ -9,8 +9,7 @@ namespace testkit
 CommandResult run(const std::vector<std::string>& argv,
                   std::chrono::milliseconds deadline)
 {
-    Process process(
-        Process::Options{.argv = argv, .env = {}, .pathPrepend = {}});
+    Process process(Process::Options{.argv = argv});
     std::optional<int> status = process.waitExit(deadline);
     if (!status)
     {

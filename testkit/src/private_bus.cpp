@@ -94,9 +94,7 @@ PrivateBus::PrivateBus() : dir("testkit-bus")
     }
     daemon = std::make_unique<Process>(Process::Options{
         .argv = {"dbus-daemon", "--config-file=" + config.string(), "--nofork",
-                 "--nopidfile"},
-        .env = {},
-        .pathPrepend = {}});
+                 "--nopidfile"}});
     if (!waitUntil([&] { return accepts(socket) || !daemon->running(); },
                    std::chrono::seconds(30)) ||
         !daemon->running())

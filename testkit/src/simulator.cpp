@@ -58,8 +58,7 @@ Simulator::Simulator(const nlohmann::json& config, bool verbose,
     {
         argv.emplace_back("--verbose");
     }
-    sim = std::make_unique<Process>(
-        Process::Options{.argv = argv, .env = {}, .pathPrepend = {}});
+    sim = std::make_unique<Process>(Process::Options{.argv = argv});
     if (!sim->waitForBusName(controlService, deadline))
     {
         sim->terminate();

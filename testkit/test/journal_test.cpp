@@ -28,7 +28,7 @@ class JournalTest : public ::testing::Test
     {
         std::vector<std::string> argv{std::getenv("JOURNAL_SENDER")};
         argv.insert(argv.end(), args.begin(), args.end());
-        testkit::Process sender({.argv = argv, .env = {}, .pathPrepend = {}});
+        testkit::Process sender({.argv = argv});
         EXPECT_EQ(sender.waitExit(std::chrono::seconds(30)), 0) << sender.err();
         return sender.pid();
     }
@@ -97,7 +97,5 @@ TEST(JournalParseTest, RejectsTruncatedBinaryFields)
 
 int main(int argc, char** argv)
 {
-    return testkit::runTests(
-        argc, argv,
-        {.overlays = {}, .mkdirs = {}, .ipc = false, .journal = true}, false);
+    return testkit::runTests(argc, argv, {.journal = true}, false);
 }

@@ -21,8 +21,7 @@ using namespace std::chrono_literals;
 
 Process sh(const std::string& script)
 {
-    return Process(
-        {.argv = {"sh", "-c", script}, .env = {}, .pathPrepend = {}});
+    return Process({.argv = {"sh", "-c", script}});
 }
 
 TEST(ProcessTest, ReportsExitCodeOrSignal)
@@ -63,13 +62,9 @@ TEST(ProcessTest, EnvironmentAndPathReachTheChild)
 
 TEST(ProcessTest, UnstartableProgramThrows)
 {
-    EXPECT_THROW(
-        Process(
-            {.argv = {"/nonexistent/program"}, .env = {}, .pathPrepend = {}}),
-        std::system_error);
-    EXPECT_THROW(Process({.argv = {"testkit-no-such-command"},
-                          .env = {},
-                          .pathPrepend = {}}),
+    EXPECT_THROW(Process({.argv = {"/nonexistent/program"}}),
+                 std::system_error);
+    EXPECT_THROW(Process({.argv = {"testkit-no-such-command"}}),
                  std::system_error);
 }
 
@@ -82,8 +77,7 @@ TEST(ProcessTest, TerminateEscalatesAndDestructorReaps)
 
     pid_t pid = 0;
     {
-        Process sleeper(
-            {.argv = {"sleep", "600"}, .env = {}, .pathPrepend = {}});
+        Process sleeper({.argv = {"sleep", "600"}});
         pid = sleeper.pid();
         EXPECT_TRUE(sleeper.running());
     }
@@ -96,9 +90,7 @@ TEST(ProcessTest, WaitForBusNameSeesTheOwner)
 {
     const char* owner = std::getenv("NAME_OWNER");
     ASSERT_NE(owner, nullptr);
-    Process p({.argv = {owner, "org.example.TestkitProbe"},
-               .env = {},
-               .pathPrepend = {}});
+    Process p({.argv = {owner, "org.example.TestkitProbe"}});
     EXPECT_TRUE(p.waitForBusName("org.example.TestkitProbe"));
     EXPECT_EQ(p.terminate(), 0);
 

@@ -21,7 +21,7 @@ testkit::CommandResult shell(const testkit::CommandStubs& stubs,
                              const std::string& line)
 {
     testkit::Process p(
-        {.argv = {"sh", "-c", line}, .env = {}, .pathPrepend = {stubs.path()}});
+        {.argv = {"sh", "-c", line}, .pathPrepend = {stubs.path()}});
     auto status = p.waitExit(std::chrono::seconds(20));
     return {status.value_or(-1), p.out(), p.err()};
 }

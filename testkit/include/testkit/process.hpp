@@ -22,9 +22,9 @@ class Process
   public:
     struct Options
     {
-        std::vector<std::string> argv;          // argv[0] is looked up on PATH
-        std::map<std::string, std::string> env; // added or replaced
-        std::vector<std::string> pathPrepend;   // put first on PATH
+        std::vector<std::string> argv; // argv[0] is looked up on PATH
+        std::map<std::string, std::string> env = {}; // added or replaced
+        std::vector<std::string> pathPrepend = {};   // put first on PATH
     };
 
     // Throws std::system_error when the program cannot be executed.

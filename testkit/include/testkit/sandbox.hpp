@@ -11,10 +11,10 @@ struct SandboxOptions
     // Existing folders made privately writable with overlayfs: reads see the
     // host's content, writes land in a private tmpfs; the host is untouched.
     // Mounts below such a folder stay visible. E.g. "/var", "/run".
-    std::vector<std::string> overlays;
+    std::vector<std::string> overlays = {};
     // Folders created (with parents) once the overlays are in place; each
     // must lie inside one of the overlays.
-    std::vector<std::string> mkdirs;
+    std::vector<std::string> mkdirs = {};
     // Private System V IPC and a private tmpfs on /dev/shm (POSIX
     // semaphores and shared memory).
     bool ipc = false;
