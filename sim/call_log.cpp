@@ -53,9 +53,8 @@ void CallLog::signalSent(const std::string& service, sd_bus_message* signal)
     try
     {
         auto args = Converter::readBody(signal);
-        auto rendered =
-            Converter::renderArgs(text(sd_bus_message_get_signature(signal, 1)),
-                                  args);
+        auto rendered = Converter::renderArgs(
+            text(sd_bus_message_get_signature(signal, 1)), args);
         if (!rendered.empty())
         {
             line += " " + rendered;

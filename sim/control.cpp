@@ -30,7 +30,8 @@ std::string text(const char* s)
     return s ? s : "";
 }
 
-constexpr const char* introspection = R"xml(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
+constexpr const char* introspection =
+    R"xml(<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
 <node>
  <interface name="org.freedesktop.DBus.Peer">
@@ -197,8 +198,8 @@ void Control::handle(sd_bus_message* call)
         throw BusError(error::unknownObject,
                        "Unknown object '" + callPath + "'.");
     }
-    if ((callInterface.empty() || callInterface ==
-                                      "org.freedesktop.DBus.Introspectable") &&
+    if ((callInterface.empty() ||
+         callInterface == "org.freedesktop.DBus.Introspectable") &&
         member == "Introspect")
     {
         check(sd_bus_reply_method_return(call, "s", introspection), "replying");
@@ -214,82 +215,82 @@ void Control::handle(sd_bus_message* call)
         check(sd_bus_reply_method_return(m, ""), "replying");
     };
     Simulator& sim = simulator;
-    const std::map<std::string, Handler> handlers = {
-        {"CallLog",
-         {"",
-          [&sim](sd_bus_message* m, const json&) {
-              sd_bus_message* out = nullptr;
-              check(sd_bus_message_new_method_return(m, &out), "replying");
-              MessagePtr owned(out);
-              check(sd_bus_message_open_container(out, 'a', "(sssss)"),
-                    "opening a(sssss)");
-              for (const auto& c : sim.log().records())
-              {
-                  check(sd_bus_message_append(
-                            out, "(sssss)", c.service.c_str(), c.path.c_str(),
-                            c.interface.c_str(), c.member.c_str(),
-                            c.detail.c_str()),
-                        "appending a call");
-              }
-              check(sd_bus_message_close_container(out), "closing a(sssss)");
-              check(sd_bus_send(nullptr, out, nullptr), "sending the log");
-          }}},
-        {"ClearLog",
-         {"",
-          [&sim, reply](sd_bus_message* m, const json&) {
-              sim.log().clear();
-              reply(m);
-          }}},
-        {"SetAbsent",
-         {"sb",
-          [&sim, reply](sd_bus_message* m, const json& a) {
-              sim.service(a[0]).setAbsent(a[1].get<bool>());
-              reply(m);
-          }}},
+    const std::map<std::string, Handler> handlers =
+        {
+            {"CallLog",
+             {"",
+              [&sim](sd_bus_message* m, const json&) {
+        sd_bus_message* out = nullptr;
+        check(sd_bus_message_new_method_return(m, &out), "replying");
+        MessagePtr owned(out);
+        check(sd_bus_message_open_container(out, 'a', "(sssss)"),
+              "opening a(sssss)");
+        for (const auto& c : sim.log().records())
+        {
+            check(sd_bus_message_append(out, "(sssss)", c.service.c_str(),
+                                        c.path.c_str(), c.interface.c_str(),
+                                        c.member.c_str(), c.detail.c_str()),
+                  "appending a call");
+        }
+        check(sd_bus_message_close_container(out), "closing a(sssss)");
+        check(sd_bus_send(nullptr, out, nullptr), "sending the log");
+              }}},
+            {"ClearLog",
+             {"",
+              [&sim, reply](sd_bus_message* m, const json&) {
+        sim.log().clear();
+        reply(m);
+              }}},
+                                         {"SetAbsent",
+                                          {"sb",
+                                           [&sim, reply](sd_bus_message* m,
+                                                         const json& a) {
+        sim.service(a[0]).setAbsent(a[1].get<bool>());
+        reply(m);
+                                           }}},
         {"SetDelay",
          {"su",
           [&sim, reply](sd_bus_message* m, const json& a) {
-              sim.service(a[0]).setDelay(a[1].get<uint32_t>());
-              reply(m);
+        sim.service(a[0]).setDelay(a[1].get<uint32_t>());
+        reply(m);
           }}},
         {"SetError",
          {"ssss",
           [&sim, reply](sd_bus_message* m, const json& a) {
-              sim.service(a[0]).setError(a[1], a[2], a[3]);
-              reply(m);
+        sim.service(a[0]).setError(a[1], a[2], a[3]);
+        reply(m);
           }}},
         {"SetProperty",
          {"ssssv",
           [&sim, reply](sd_bus_message* m, const json& a) {
-              sim.service(a[0]).setProperty(
-                  a[1], a[2], a[3], Property{a[4][0], a[4][1]});
-              reply(m);
+        sim.service(a[0]).setProperty(a[1], a[2], a[3],
+                                      Property{a[4][0], a[4][1]});
+        reply(m);
           }}},
         {"EmitRaw",
          {"ssssss",
           [&sim, reply](sd_bus_message* m, const json& a) {
-              std::string args = a[5];
-              json parsed = args.empty() ? json::array()
-                                         : parseJson(args, "jsonArgs");
-              sim.service(a[0]).emitRaw(a[1], a[2], a[3], a[4], parsed);
-              reply(m);
+        std::string args = a[5];
+        json parsed =
+            args.empty() ? json::array() : parseJson(args, "jsonArgs");
+        sim.service(a[0]).emitRaw(a[1], a[2], a[3], a[4], parsed);
+        reply(m);
           }}},
         {"AddObject",
          {"ss",
           [&sim, reply](sd_bus_message* m, const json& a) {
-              auto [objectPath, object] = parseObject(
-                  parseJson(a[1].get<std::string>(), "objectJson"),
-                  "objectJson");
-              sim.service(a[0]).addObject(objectPath, std::move(object));
-              reply(m);
+        auto [objectPath, object] = parseObject(
+            parseJson(a[1].get<std::string>(), "objectJson"), "objectJson");
+        sim.service(a[0]).addObject(objectPath, std::move(object));
+        reply(m);
           }}},
         {"RemoveObject",
          {"ss",
           [&sim, reply](sd_bus_message* m, const json& a) {
-              sim.service(a[0]).removeObject(a[1]);
-              reply(m);
+        sim.service(a[0]).removeObject(a[1]);
+        reply(m);
           }}},
-    };
+        };
 
     auto it = handlers.find(member);
     if (it == handlers.end())
@@ -300,9 +301,9 @@ void Control::handle(sd_bus_message* call)
     std::string sig = text(sd_bus_message_get_signature(call, 1));
     if (sig != it->second.signature)
     {
-        throw BusError(error::invalidArgs,
-                       member + " takes (" + it->second.signature +
-                           "), not (" + sig + ")");
+        throw BusError(error::invalidArgs, member + " takes (" +
+                                               it->second.signature +
+                                               "), not (" + sig + ")");
     }
     it->second.run(call, Converter::readBody(call));
 }

@@ -3,8 +3,8 @@
 #include "signature.hpp"
 
 #include <charconv>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -160,8 +160,8 @@ void appendNormalized(sd_bus_message* m, std::string_view sig,
         case 'g':
         {
             const auto& text = value.get_ref<const std::string&>();
-            check(sd_bus_message_append_basic(m, c, text.c_str()),
-                  "appending", sig);
+            check(sd_bus_message_append_basic(m, c, text.c_str()), "appending",
+                  sig);
             return;
         }
         case 'v':
@@ -367,8 +367,7 @@ json Converter::normalize(std::string_view sig, const json& value)
             mismatch(sig, value, "file descriptors are not supported");
         case 'v':
         {
-            if (!value.is_array() || value.size() != 2 ||
-                !value[0].is_string())
+            if (!value.is_array() || value.size() != 2 || !value[0].is_string())
             {
                 mismatch(sig, value, "a variant is [signature, value]");
             }
@@ -385,9 +384,8 @@ json Converter::normalize(std::string_view sig, const json& value)
                 {
                     for (const auto& [key, item] : value.items())
                     {
-                        out.push_back(json::array(
-                            {normalizeKey(keySig, key),
-                             normalize(valueSig, item)}));
+                        out.push_back(json::array({normalizeKey(keySig, key),
+                                                   normalize(valueSig, item)}));
                     }
                     return out;
                 }

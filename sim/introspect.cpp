@@ -13,7 +13,8 @@ constexpr const char* header =
     "1.0//EN\"\n"
     " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n";
 
-constexpr const char* standard = R"xml( <interface name="org.freedesktop.DBus.Peer">
+constexpr const char* standard =
+    R"xml( <interface name="org.freedesktop.DBus.Peer">
   <method name="Ping"/>
   <method name="GetMachineId">
    <arg type="s" name="machine_uuid" direction="out"/>
@@ -47,7 +48,8 @@ constexpr const char* standard = R"xml( <interface name="org.freedesktop.DBus.Pe
  </interface>
 )xml";
 
-constexpr const char* manager = R"xml( <interface name="org.freedesktop.DBus.ObjectManager">
+constexpr const char* manager =
+    R"xml( <interface name="org.freedesktop.DBus.ObjectManager">
   <method name="GetManagedObjects">
    <arg type="a{oa{sa{sv}}}" name="object_paths_interfaces_and_properties" direction="out"/>
   </method>
@@ -66,8 +68,8 @@ void addArgs(std::string& xml, const std::string& sig, const char* direction)
 {
     for (const auto& type : signature::split(sig))
     {
-        xml += "   <arg type=\"" + type + "\" direction=\"" + direction +
-               "\"/>\n";
+        xml +=
+            "   <arg type=\"" + type + "\" direction=\"" + direction + "\"/>\n";
     }
 }
 

@@ -55,8 +55,8 @@ int depthBelow(const std::string& root, const std::string& path)
     {
         return -1;
     }
-    return 1 + static_cast<int>(std::count(path.begin() + prefix.size(),
-                                           path.end(), '/'));
+    return 1 + static_cast<int>(
+                   std::count(path.begin() + prefix.size(), path.end(), '/'));
 }
 
 void send(sd_bus_message* call, const std::string& sig, const json& value)
@@ -124,8 +124,7 @@ void Mapper::getObject(sd_bus_message* call) const
     }
     if (found.empty())
     {
-        throw BusError(error::resourceNotFound,
-                       "The resource is not found.");
+        throw BusError(error::resourceNotFound, "The resource is not found.");
     }
     for (const auto& [service, names] : found)
     {
@@ -144,8 +143,7 @@ void Mapper::getSubTree(sd_bus_message* call, bool pathsOnly) const
     {
         root.pop_back();
     }
-    std::map<std::string, std::map<std::string, std::vector<std::string>>>
-        tree;
+    std::map<std::string, std::map<std::string, std::vector<std::string>>> tree;
     for (const Service* service : services())
     {
         for (const auto& [path, object] : service->objects())

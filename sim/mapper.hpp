@@ -19,7 +19,8 @@ class Service;
 class Mapper
 {
   public:
-    static constexpr const char* serviceName = "xyz.openbmc_project.ObjectMapper";
+    static constexpr const char* serviceName =
+        "xyz.openbmc_project.ObjectMapper";
     static constexpr const char* path = "/xyz/openbmc_project/object_mapper";
     static constexpr const char* interface = "xyz.openbmc_project.ObjectMapper";
 

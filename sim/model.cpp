@@ -62,8 +62,8 @@ std::string checkedSignature(const json& method, const std::string& key,
     auto sig = stringAt(method, key, where, false);
     if (!signature::isValid(sig))
     {
-        fail(where, "\"" + key + "\" is not a valid signature: \"" + sig +
-                        "\"");
+        fail(where,
+             "\"" + key + "\" is not a valid signature: \"" + sig + "\"");
     }
     return sig;
 }
@@ -187,8 +187,8 @@ ServiceConfig parseService(const json& value, const std::string& where)
     if (!service.objectManager.empty() &&
         sd_bus_object_path_is_valid(service.objectManager.c_str()) <= 0)
     {
-        fail(at, "invalid objectManager path \"" + service.objectManager +
-                     "\"");
+        fail(at,
+             "invalid objectManager path \"" + service.objectManager + "\"");
     }
     if (auto it = value.find("absent"); it != value.end())
     {

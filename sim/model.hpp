@@ -21,7 +21,7 @@ struct Method
 {
     std::string in;
     std::string out;
-    nlohmann::json reply; // normalised values for `out`
+    nlohmann::json reply;  // normalised values for `out`
     std::string errorName; // answered instead of `reply` when not empty
     std::string errorMessage;
 };

@@ -60,9 +60,8 @@ void requireSignature(sd_bus_message* call, const std::string& member,
     std::string actual = text(sd_bus_message_get_signature(call, 1));
     if (actual != expected)
     {
-        throw BusError(error::invalidArgs,
-                       member + " takes (" + expected + "), not (" + actual +
-                           ")");
+        throw BusError(error::invalidArgs, member + " takes (" + expected +
+                                               "), not (" + actual + ")");
     }
 }
 
@@ -91,8 +90,7 @@ std::string describe(sd_bus_message* call, const std::string& interface,
         {
             const auto& variant = args[2];
             return args[1].get<std::string>() + "=" +
-                   Converter::render(variant[0].get<std::string>(),
-                                     variant[1]);
+                   Converter::render(variant[0].get<std::string>(), variant[1]);
         }
         if (member == "GetAll" && sig == "s")
         {
@@ -328,8 +326,8 @@ void Service::properties(sd_bus_message* call, const std::string& member)
         }
         return it;
     };
-    auto findProperty = [](const Interface& interface,
-                           const std::string& name) {
+    auto findProperty =
+        [](const Interface& interface, const std::string& name) {
         auto it = interface.properties.find(name);
         if (it == interface.properties.end())
         {
@@ -482,9 +480,9 @@ void Service::configuredMethod(sd_bus_message* call, const std::string& path,
     auto found = it->second.methods.find(member);
     if (found == it->second.methods.end())
     {
-        throw BusError(error::unknownMethod,
-                       "Unknown method '" + member + "' of interface '" +
-                           interface + "'.");
+        throw BusError(error::unknownMethod, "Unknown method '" + member +
+                                                 "' of interface '" +
+                                                 interface + "'.");
     }
     const Method& method = found->second;
     std::string sig = text(sd_bus_message_get_signature(call, 1));
@@ -530,8 +528,7 @@ void Service::emitPropertiesChanged(const std::string& path,
     MessagePtr owned(signal);
     check(sd_bus_message_append_basic(signal, 's', interface.c_str()),
           "appending an interface");
-    check(sd_bus_message_open_container(signal, 'a', "{sv}"),
-          "opening a{sv}");
+    check(sd_bus_message_open_container(signal, 'a', "{sv}"), "opening a{sv}");
     check(sd_bus_message_open_container(signal, 'e', "sv"), "opening {sv}");
     check(sd_bus_message_append_basic(signal, 's', name.c_str()),
           "appending a name");
@@ -586,8 +583,7 @@ void Service::setError(const std::string& member, const std::string& errorName,
     errors[member] = {errorName, message};
 }
 
-void Service::setProperty(const std::string& path,
-                          const std::string& interface,
+void Service::setProperty(const std::string& path, const std::string& interface,
                           const std::string& property, Property value)
 {
     auto object = config.objects.find(path);
@@ -652,8 +648,8 @@ void Service::addObject(const std::string& path, Object object)
         {
             if (existing->second.interfaces.contains(name))
             {
-                throw BusError(error::invalidArgs, path + " already has " +
-                                                       name);
+                throw BusError(error::invalidArgs,
+                               path + " already has " + name);
             }
         }
     }

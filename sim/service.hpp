@@ -125,8 +125,7 @@ class Service
     std::vector<std::string> children(const std::string& path) const;
     void emitPropertiesChanged(const std::string& path,
                                const std::string& interface,
-                               const std::string& name,
-                               const Property& value);
+                               const std::string& name, const Property& value);
     void send(sd_bus_message* signal);
 
     ServiceConfig config;

@@ -91,8 +91,8 @@ class Parser
 
     [[noreturn]] void fail(const std::string& why) const
     {
-        throw std::invalid_argument("invalid signature \"" +
-                                    std::string(sig) + "\": " + why);
+        throw std::invalid_argument("invalid signature \"" + std::string(sig) +
+                                    "\": " + why);
     }
 
     std::string_view sig;

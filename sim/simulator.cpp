@@ -49,8 +49,8 @@ Simulator::Simulator(Config config, bool verbose) : callLog(verbose)
             std::make_unique<Service>(Mapper::serviceConfig(), callLog));
         services.back()->setMethodHandler(
             [this](sd_bus_message* call, const std::string& member) {
-                mapper->answer(call, member);
-            });
+            mapper->answer(call, member);
+        });
     }
     for (auto& service : config.services)
     {
@@ -140,10 +140,9 @@ int Simulator::run(int signalFd)
         if (wake != UINT64_MAX)
         {
             uint64_t now = monotonicUsec();
-            timeoutMs = wake <= now
-                            ? 0
-                            : static_cast<int>(std::min<uint64_t>(
-                                  (wake - now + 999) / 1000, 60000));
+            timeoutMs = wake <= now ? 0
+                                    : static_cast<int>(std::min<uint64_t>(
+                                          (wake - now + 999) / 1000, 60000));
         }
         if (poll(fds.data(), fds.size(), timeoutMs) < 0)
         {
