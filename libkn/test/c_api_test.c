@@ -1,0 +1,62 @@
+/* The public headers in C: every family is callable from a C program.
+ * Nothing here touches a fixed path or a shared segment. */
+#define _POSIX_C_SOURCE 200809L
+
+#include <libkn/kn_export.h>
+#include <libkn/lock.h>
+#include <libkn/log.h>
+#include <libkn/misc.h>
+#include <libkn/shm.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int failures = 0;
+
+#define CHECK(cond)                                                            \
+    do                                                                         \
+    {                                                                          \
+        if (!(cond))                                                           \
+        {                                                                      \
+            fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #cond);         \
+            ++failures;                                                        \
+        }                                                                      \
+    } while (0)
+
+int main(void)
+{
+    /* Strings, CRC, tables. */
+    CHECK(calc_crc16((const uint8_t*)"123456789", 9) == 0x31C3);
+    char text[] = "  padded  ";
+    CHECK(strcmp(string_strip(text), "padded") == 0);
+    kn_code_string table[] = {{1, "one"}, {2, "two"}};
+    CHECK(string_to_int(table, 2, "two") == 2);
+
+    /* Logging: the exported tables and a refused type. */
+    CHECK(strcmp(log_path[KN_LOG_ERROR],
+                 "/run/BMCInfo/Development/Log/bmc/log_error") == 0);
+    CHECK(strcmp(nv_log_path[KN_LOG_ACTION],
+                 "/media/card/BMCInfo/Development/Log/bmc/log_action") == 0);
+    CHECK(save_log_to_nv_storage(KN_LOG_TYPE_COUNT, "/nonexistent") == -1);
+
+    /* NVR records in a private file. */
+    const char* tmp = getenv("TMPDIR");
+    char path[256];
+    snprintf(path, sizeof(path), "%s/libkn-c-api-XXXXXX",
+             tmp != NULL && tmp[0] != '\0' ? tmp : "/tmp");
+    int fd = mkstemp(path);
+    CHECK(fd >= 0);
+    close(fd);
+    char back[5] = {0};
+    CHECK(API_WriteNVR(path, 8, 4, "nvr!") == 4);
+    CHECK(API_ReadNVR(path, 8, 4, back) == 4);
+    CHECK(strcmp(back, "nvr!") == 0);
+    unlink(path);
+
+    /* Shared memory: nothing attached, bad calls refused. */
+    CHECK(get_share_mem() == NULL);
+    CHECK(add_sel_to_shm(NULL, "x", 1) == -1);
+
+    return failures == 0 ? 0 : 1;
+}
