@@ -1,0 +1,36 @@
+#pragma once
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace events
+{
+
+/** Size of the buffer a command line is formatted into: a longer line is
+ *  cut to commandBufferSize - 1 characters. */
+inline constexpr std::size_t commandBufferSize = 1024;
+
+/** `text` as one shell word inside double quotes. Only the characters the
+ *  shell still interprets there ($, `, " and \) get a backslash, so the
+ *  program run receives `text` unchanged and ordinary text reads as
+ *  "text". */
+std::string doubleQuoted(const std::string& text);
+
+/** `text` as one bare shell word: unchanged when it holds only characters
+ *  that mean nothing to the shell (letters, digits and _ . / : = , + @ % -),
+ *  otherwise (and when empty) enclosed in single quotes, so the program run
+ *  receives it unchanged as one argument. */
+std::string shellWord(const std::string& text);
+
+/** Runs one command line with system(), cut to the buffer size first. A
+ *  status other than 0 writes "Failed to exec. Return code: <status>, cmd:
+ *  <line>" on `err`. Returns the raw status of system(). */
+int runCommand(const std::string& command, std::ostream& err = std::cerr);
+
+/** Runs the lines in order; a failing one is reported and the next one
+ *  still runs. */
+void runCommands(const std::vector<std::string>& commands,
+                 std::ostream& err = std::cerr);
+
+} // namespace events
