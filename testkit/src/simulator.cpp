@@ -8,6 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 namespace testkit
 {
 
@@ -70,7 +72,17 @@ Simulator::Simulator(const nlohmann::json& config, bool verbose,
 Simulator::~Simulator()
 {
     sd_bus_flush_close_unref(bus);
-    sim->terminate();
+    // A simulator that a test stopped itself is that test's business; one
+    // that fails its own clean stop (a sanitizer report, say) fails the test.
+    if (sim->running())
+    {
+        const int status = sim->terminate();
+        if (status != 0)
+        {
+            ADD_FAILURE() << "platformsim ended with status " << status << ": "
+                          << sim->err();
+        }
+    }
 }
 
 sd_bus_message* Simulator::newCall(const char* member)
