@@ -1,0 +1,289 @@
+#include "fan_manager.hpp"
+
+#include "bmcmon/dbus_types.hpp"
+#include "bmcmon/passive_sensor_config.hpp"
+#include "fan_dbus_passive.hpp"
+#include "fan_ids.hpp"
+#include "fan_mode.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+namespace bmcmon
+{
+
+namespace
+{
+
+/** The mask bit of a fan; none for ids the masks cannot hold. */
+uint32_t fanBit(uint32_t fanId)
+{
+    return fanId <= maxFanId ? (uint32_t{1} << fanId) : 0;
+}
+
+std::string markerPath(uint32_t fanId)
+{
+    return std::string(FanManager::inventoryDir) + "/f" + std::to_string(fanId);
+}
+
+/** The ctime text of a time (it ends with a newline). */
+std::string ctimeText(std::chrono::system_clock::time_point t)
+{
+    std::time_t seconds = static_cast<std::time_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch())
+            .count());
+    char text[64];
+    if (ctime_r(&seconds, text) == nullptr)
+    {
+        return std::to_string(seconds) + "\n";
+    }
+    return text;
+}
+
+/** Runs a command of a mode switch; a failure is reported, not returned. */
+void runModeCommand(const char* command)
+{
+    int status = std::system(command);
+    if (status != 0)
+    {
+        std::cerr << "Warning. Run script failed. Command: " << command
+                  << ", Return: " << status << std::endl;
+    }
+}
+
+} // namespace
+
+FanManager::FanManager(sdbus::Bus& readerBus, HelperFactory factory, Clock now,
+                       std::shared_ptr<FanEventReporter> reporter) :
+    bus(readerBus),
+    helperFactory(std::move(factory)), clock(std::move(now)),
+    events(std::move(reporter))
+{}
+
+void FanManager::notifyStateChanged(uint32_t fanId)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    pending |= fanBit(fanId);
+}
+
+bool FanManager::confirmFanChanges(
+    int hostState, std::chrono::system_clock::time_point hostChangeTime)
+{
+    const auto now = clock();
+    const auto deadline = hostChangeTime + hostSettleDelay;
+
+    uint32_t flipped = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        flipped = pending;
+        pending = 0;
+    }
+
+    if (flipped != 0)
+    {
+        for (uint32_t id : fanIds)
+        {
+            if ((flipped & fanBit(id)) == 0)
+            {
+                continue;
+            }
+            const bool current =
+                id < readers.size() && readers[id] && readers[id]->isFailed();
+            const bool recorded = (confirmed & fanBit(id)) != 0;
+            auto it = changes.find(id);
+            if (it == changes.end())
+            {
+                changes.emplace(id, PendingFanChange{id, current, now});
+                std::cerr << "Fan is added to be confirmed. id: " << id
+                          << ", recordFailed: " << recorded
+                          << ", currentFailed: " << current << std::endl;
+            }
+            else if (it->second.failed != current)
+            {
+                std::cerr << "Change its state to be confirmed. id: " << id
+                          << ", recordFailed: " << recorded
+                          << ", confirmFailed: " << it->second.failed << " -> "
+                          << current << std::endl;
+                it->second.failed = current;
+                it->second.since = now;
+            }
+        }
+    }
+
+    if (now < deadline || hostState != HostPowerState::running)
+    {
+        return confirmed == 0;
+    }
+
+    std::vector<uint32_t> done;
+    for (const auto& [id, change] : changes)
+    {
+        if (change.since + confirmDelay > now)
+        {
+            continue;
+        }
+        const bool recorded = (confirmed & fanBit(id)) != 0;
+        std::cerr << "Fan status confirmed. FanId: " << id
+                  << ", Failed: " << change.failed
+                  << ", recordFailed: " << recorded
+                  << ", RepotTime: " << ctimeText(deadline) << std::endl;
+        if (change.failed && !recorded)
+        {
+            events->fanRemoved(static_cast<int>(id));
+        }
+        else if (!change.failed && recorded)
+        {
+            events->fanInserted(static_cast<int>(id));
+        }
+        if (change.failed)
+        {
+            confirmed |= fanBit(id);
+        }
+        else
+        {
+            confirmed &= ~fanBit(id);
+        }
+        done.push_back(id);
+        saveFanState(id, change.failed);
+    }
+
+    if (!done.empty())
+    {
+        uint32_t count = 0;
+        for (uint32_t id : fanIds)
+        {
+            if ((confirmed & fanBit(id)) != 0)
+            {
+                ++count;
+            }
+        }
+        if (lastFailedCount <= 1 && count > 1)
+        {
+            events->fanRedundancyLost(static_cast<int>(count));
+        }
+        else if (lastFailedCount > 1 && count <= 1)
+        {
+            events->fanRedundancyRegained();
+        }
+        lastFailedCount = count;
+        for (uint32_t id : done)
+        {
+            changes.erase(id);
+        }
+    }
+    return confirmed == 0;
+}
+
+void FanManager::setupFans(const std::vector<uint32_t>& ids)
+{
+    for (uint32_t id : ids)
+    {
+        if (id > maxFanId)
+        {
+            std::cerr << "Fan ID out of range (0 to " << maxFanId
+                      << "), not monitored: " << id << std::endl;
+            continue;
+        }
+        const std::string name = "FAN" + std::to_string(id);
+        PassiveSensorConfig config{
+            .type = "fan",
+            .readPath = "/xyz/openbmc_project/sensors/fan_tach/" + name,
+            .skipDbusMinMax = true};
+        auto reader = createFanDbusPassive(bus, "fan", name, id,
+                                           helperFactory(), config, this);
+        if (readers.size() < id + 1)
+        {
+            readers.resize(id + 1);
+        }
+        readers[id] = std::move(reader);
+        fanIds.push_back(id);
+    }
+    loadFanStates();
+}
+
+void FanManager::loadFanStates()
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(inventoryDir, ec))
+    {
+        std::filesystem::create_directories(inventoryDir, ec);
+        if (ec)
+        {
+            std::cerr << "Failed to create fan inventory directory. Error: "
+                      << ec.message() << std::endl;
+        }
+    }
+
+    for (uint32_t id : fanIds)
+    {
+        std::error_code exists;
+        if (std::filesystem::exists(markerPath(id), exists))
+        {
+            confirmed |= fanBit(id);
+            std::cerr << "Load fan states. ID: " << id << ", Failed: 1."
+                      << std::endl;
+        }
+        else
+        {
+            confirmed &= ~fanBit(id);
+            std::cerr << "Load fan states. ID: " << id << ", Failed: 0."
+                      << std::endl;
+        }
+    }
+}
+
+void FanManager::saveFanState(uint32_t fanId, bool failed)
+{
+    const std::string path = markerPath(fanId);
+    if (failed)
+    {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        if (file == nullptr || std::fclose(file) != 0)
+        {
+            std::cerr << "Failed to write fan state file " << path
+                      << ". Error: " << std::strerror(errno) << std::endl;
+        }
+        return;
+    }
+    std::filesystem::remove(path);
+}
+
+bool FanManager::writePowerCapFlag(const char* text)
+{
+    std::FILE* file = std::fopen(powerCapFlagFile, "w");
+    if (file == nullptr)
+    {
+        return false;
+    }
+    bool written = std::fputs(text, file) >= 0;
+    return (std::fclose(file) == 0) && written;
+}
+
+bool FanManager::applyFanMode(int mode)
+{
+    if (mode == FanMode::broken)
+    {
+        if (!writePowerCapFlag("false"))
+        {
+            return false;
+        }
+        runModeCommand("systemctl stop fan-speed-control");
+        runModeCommand("bash /usr/bin/fan-max-speed.sh");
+        return true;
+    }
+    if (!writePowerCapFlag(mode == FanMode::powerLimit ? "true" : "false"))
+    {
+        return false;
+    }
+    runModeCommand("systemctl restart fan-speed-control");
+    return true;
+}
+
+} // namespace bmcmon

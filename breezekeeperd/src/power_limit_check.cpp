@@ -1,0 +1,71 @@
+#include "power_limit_check.hpp"
+
+#include "bmcmon/dbus_passive.hpp"
+#include "bmcmon/passive_sensor_config.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace bmcmon
+{
+
+namespace
+{
+
+/** Watts as a signed 32-bit count, truncated toward zero; values beyond
+ *  the range are held at its ends. */
+int32_t wholeWatts(double watts)
+{
+    if (watts >= static_cast<double>(std::numeric_limits<int32_t>::max()))
+    {
+        return std::numeric_limits<int32_t>::max();
+    }
+    if (watts <= static_cast<double>(std::numeric_limits<int32_t>::min()))
+    {
+        return std::numeric_limits<int32_t>::min();
+    }
+    return static_cast<int32_t>(watts);
+}
+
+} // namespace
+
+PowerLimitCheck::PowerLimitCheck(sdbus::Bus& readerBus) : bus(readerBus) {}
+
+void PowerLimitCheck::createPowerSensors(const HelperFactory& helperFactory)
+{
+    totalPower = createDbusPassive(
+        bus, "power", "total_power", helperFactory(),
+        PassiveSensorConfig{
+            .type = "power",
+            .readPath = "/xyz/openbmc_project/sensors/power/total_power",
+            .skipDbusMinMax = true},
+        nullptr);
+    powerCap = createPowerCapDbusPassive(
+        bus, "powercap", "power_cap", helperFactory(),
+        PassiveSensorConfig{.type = "powercap",
+                            .readPath =
+                                "/xyz/openbmc_project/control/host0/power_cap",
+                            .skipDbusMinMax = true},
+        nullptr);
+}
+
+bool PowerLimitCheck::inPowerLimitRange()
+{
+    const double watts = totalPower ? totalPower->read().value : 0.0;
+    if (!powerCap || !totalPower || !powerCap->getPowerCapEnable() ||
+        std::isnan(watts))
+    {
+        inRange = false;
+        return false;
+    }
+    // The cap is used as a signed number; the threshold is worked out in
+    // 64 bits so that no cap overflows it.
+    const int64_t cap = static_cast<int32_t>(powerCap->getPowerCap());
+    const int64_t power = wholeWatts(watts);
+    const int64_t threshold = inRange ? cap / 2 : cap * 80 / 100;
+    inRange = threshold < power;
+    return inRange;
+}
+
+} // namespace bmcmon
