@@ -1,0 +1,98 @@
+#include "history_file.hpp"
+
+#include "file_util.hpp"
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+namespace bmcmon
+{
+
+namespace
+{
+
+void putLittle(std::string& out, uint64_t value, int bytes)
+{
+    for (int i = 0; i < bytes; ++i)
+    {
+        out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+}
+
+uint64_t getLittle(const unsigned char* in, int bytes)
+{
+    uint64_t value = 0;
+    for (int i = 0; i < bytes; ++i)
+    {
+        value |= static_cast<uint64_t>(in[i]) << (8 * i);
+    }
+    return value;
+}
+
+struct FileCloser
+{
+    void operator()(std::FILE* f) const
+    {
+        std::fclose(f);
+    }
+};
+
+} // namespace
+
+HistoryFile::HistoryFile(std::string path) : filePath(std::move(path)) {}
+
+std::string HistoryFile::encode(const std::vector<HistoryRecord>& records)
+{
+    std::string out;
+    out.reserve(headerSize + recordSize * records.size());
+    putLittle(out, magic, 4);
+    putLittle(out, static_cast<uint8_t>(version), 1);
+    putLittle(out, 0, 3);
+    for (const auto& r : records)
+    {
+        putLittle(out, static_cast<uint64_t>(r.timestamp), 8);
+        putLittle(out, static_cast<uint32_t>(r.average), 4);
+        putLittle(out, static_cast<uint32_t>(r.maximum), 4);
+    }
+    return out;
+}
+
+std::optional<uint32_t>
+    HistoryFile::load(std::vector<HistoryRecord>& records) const
+{
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(filePath.c_str(), "r"));
+    if (!f)
+    {
+        return std::nullopt;
+    }
+    unsigned char header[headerSize];
+    if (std::fread(header, sizeof(header), 1, f.get()) != 1)
+    {
+        return badHeader;
+    }
+    HistoryFileHeader h{static_cast<uint32_t>(getLittle(header, 4)),
+                        static_cast<int8_t>(header[4])};
+    if (h.magic != magic || h.version != version)
+    {
+        return badHeader;
+    }
+    uint32_t count = 0;
+    unsigned char raw[recordSize];
+    while (count < records.size() &&
+           std::fread(raw, sizeof(raw), 1, f.get()) == 1)
+    {
+        records[count] = {static_cast<int64_t>(getLittle(raw, 8)),
+                          static_cast<int32_t>(getLittle(raw + 8, 4)),
+                          static_cast<int32_t>(getLittle(raw + 12, 4))};
+        ++count;
+    }
+    return count;
+}
+
+bool HistoryFile::store(const std::vector<HistoryRecord>& records) const
+{
+    return writeFileAtomically(filePath, encode(records));
+}
+
+} // namespace bmcmon

@@ -1,0 +1,459 @@
+#include "power_statistics.hpp"
+
+#include "bmcmon/dbus_passive.hpp"
+#include "bmcmon/passive_sensor_config.hpp"
+#include "events/shell_command.hpp"
+#include "file_util.hpp"
+#include "power_event.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <optional>
+
+namespace bmcmon
+{
+
+namespace
+{
+
+constexpr const char* totalPowerPath =
+    "/xyz/openbmc_project/sensors/power/total_power";
+
+int64_t systemNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool fitsInt32(int64_t v)
+{
+    return v >= std::numeric_limits<int32_t>::min() &&
+           v <= std::numeric_limits<int32_t>::max();
+}
+
+/** The threshold a config value stands for: a boolean as 0 or 1, a number
+ *  truncated toward zero; nothing for another type or a number out of
+ *  range. */
+std::optional<int32_t> thresholdOf(const nlohmann::json& v)
+{
+    if (v.is_boolean())
+    {
+        return v.get<bool>() ? 1 : 0;
+    }
+    if (v.is_number_integer() && !v.is_number_unsigned())
+    {
+        int64_t n = v.get<int64_t>();
+        return fitsInt32(n) ? std::optional<int32_t>(n) : std::nullopt;
+    }
+    if (v.is_number_unsigned())
+    {
+        uint64_t n = v.get<uint64_t>();
+        return n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
+                   ? std::optional<int32_t>(static_cast<int32_t>(n))
+                   : std::nullopt;
+    }
+    if (v.is_number_float())
+    {
+        double d = std::trunc(v.get<double>());
+        if (std::isfinite(d) && d >= std::numeric_limits<int32_t>::min() &&
+            d <= std::numeric_limits<int32_t>::max())
+        {
+            return static_cast<int32_t>(d);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+PowerStatistics::PowerStatistics(sdbus::Bus* sensorBus,
+                                 DbusHelper* dbusHelper) :
+    bus(sensorBus),
+    helper(dbusHelper), records(recordCount), clock(systemNow)
+{}
+
+bool PowerStatistics::initStatistics(const std::string& configDir)
+{
+    const std::string command = "mkdir -p " + events::shellWord(configDir);
+    if (command.size() >= events::commandBufferSize)
+    {
+        std::cerr << "Config path too long: " << configDir << std::endl;
+        return false;
+    }
+    int status = std::system(command.c_str());
+    if (status != 0)
+    {
+        std::cerr << "Failed to exec command. Return code: " << status
+                  << ", cmd: " << command << std::endl;
+        return false;
+    }
+
+    configPath = configDir + "/config.ini";
+    readConfig();
+
+    records.assign(count, HistoryRecord{});
+    historyPath = configDir + "/history.dat";
+    loadHistoryFile();
+
+    readerWanted = true;
+    readerRetryDelay = 1;
+    createReader(clock());
+    return true;
+}
+
+void PowerStatistics::createReader(int64_t now)
+{
+    if (bus != nullptr)
+    {
+        try
+        {
+            PassiveSensorConfig info{.type = "power",
+                                     .readPath = totalPowerPath,
+                                     .skipDbusMinMax = true};
+            reader = createDbusPassive(
+                *bus, "power", "total_power",
+                std::make_unique<DbusHelper>(sdbus::Bus::newSystem()), info,
+                nullptr);
+        }
+        catch (const std::exception& e)
+        {
+            std::cerr << "Failed to create the total power reader: " << e.what()
+                      << std::endl;
+        }
+    }
+    if (reader)
+    {
+        readerRetryDelay = 1;
+        return;
+    }
+    readerRetryAt = now + readerRetryDelay;
+    readerRetryDelay = std::min(readerRetryDelay * 2, readerRetryLimit);
+}
+
+void PowerStatistics::takeSample()
+{
+    int64_t now = clock();
+    if (!reader)
+    {
+        if (!readerWanted || now < readerRetryAt)
+        {
+            return;
+        }
+        createReader(now);
+        if (!reader)
+        {
+            return;
+        }
+    }
+
+    double watts = reader->read().value;
+    double milliwatts = watts * 1000.0;
+    if (!(milliwatts > -2147483649.0 && milliwatts < 2147483648.0))
+    {
+        if (!badSample)
+        {
+            std::cerr << "Unusable total power reading left out: " << watts
+                      << std::endl;
+        }
+        badSample = true;
+        return;
+    }
+    badSample = false;
+    auto power = static_cast<int32_t>(milliwatts);
+    checkAlarmThreshold(now, power);
+    accumulateSample(now, power);
+}
+
+void PowerStatistics::startWindow(int64_t now, int32_t power)
+{
+    window.start = now;
+    window.end = now + windowLength;
+    window.count = 1;
+    window.sum = power;
+    window.max = power > 0 ? power : 0;
+}
+
+void PowerStatistics::accumulateSample(int64_t now, int32_t power)
+{
+    if (now < window.end)
+    {
+        window.count += 1;
+        window.sum += power;
+        window.max = std::max<int64_t>(window.max, power);
+        return;
+    }
+    if (window.count < 1)
+    {
+        startWindow(now, power);
+        return;
+    }
+
+    auto average = static_cast<int32_t>(window.sum / window.count);
+    uint32_t w = writeIdx;
+    HistoryRecord& slot = records[w];
+    if (slot.timestamp >= 1)
+    {
+        if (auto it = maxima.find(slot.maximum); it != maxima.end())
+        {
+            maxima.erase(it);
+        }
+        averageSum -= slot.average;
+        occupied -= 1;
+        if (oldestIdx == w)
+        {
+            oldestIdx = (w + 1) % count;
+        }
+    }
+    else if (occupied == 0)
+    {
+        // The first record of an empty ring is its oldest.
+        oldestIdx = w;
+    }
+    slot = {now, average, static_cast<int32_t>(window.max)};
+    writeHistoryRecord(w);
+    maxima.insert(slot.maximum);
+    averageSum += slot.average;
+    occupied += 1;
+    writeIdx = (w + 1) % count;
+
+    startWindow(now, power);
+}
+
+void PowerStatistics::readConfig()
+{
+    std::ifstream in(configPath);
+    if (!in)
+    {
+        return;
+    }
+    auto config = nlohmann::json::parse(in, nullptr, false);
+    if (config.is_discarded())
+    {
+        std::cerr << "Invalid json - parse failed" << std::endl;
+        return;
+    }
+    std::optional<int32_t> threshold;
+    if (config.is_object())
+    {
+        auto it = config.find("AlarmThreshold");
+        if (it != config.end())
+        {
+            threshold = thresholdOf(*it);
+        }
+    }
+    if (!threshold)
+    {
+        std::cerr << "Invalid AlarmThreshold in " << configPath << std::endl;
+        return;
+    }
+    alarmThreshold = *threshold;
+}
+
+bool PowerStatistics::writeConfig()
+{
+    nlohmann::json config = {{"AlarmThreshold", alarmThreshold}};
+    return writeFileAtomically(configPath, config.dump(4));
+}
+
+int32_t PowerStatistics::getAlarmThreshold() const
+{
+    return alarmThreshold / 1000;
+}
+
+bool PowerStatistics::setAlarmThreshold(int32_t watts)
+{
+    int64_t milliwatts = static_cast<int64_t>(watts) * 1000;
+    if (!fitsInt32(milliwatts))
+    {
+        std::cerr << "Alarm threshold out of range: " << watts << std::endl;
+        return false;
+    }
+    int32_t before = alarmThreshold;
+    alarmThreshold = static_cast<int32_t>(milliwatts);
+    if (!writeConfig())
+    {
+        alarmThreshold = before;
+        std::cerr << "Failed to update config file " << configPath << std::endl;
+        return false;
+    }
+    std::cerr << "Config file has been updated." << std::endl;
+    return true;
+}
+
+void PowerStatistics::checkAlarmThreshold(int64_t now, int32_t power)
+{
+    if (alarmThreshold > 0 && power >= alarmThreshold)
+    {
+        if (!alarm)
+        {
+            if (now >= nextAlarmTime)
+            {
+                logPowerOverThreshold(helper, power, alarmThreshold);
+                nextAlarmTime = now + rearmPeriod;
+            }
+            alarm = true;
+        }
+        return;
+    }
+    alarm = false;
+}
+
+void PowerStatistics::loadHistoryFile()
+{
+    HistoryFile file(historyPath);
+    auto got = file.load(records);
+    if (!got)
+    {
+        resetHistory();
+        return;
+    }
+    if (*got != count)
+    {
+        std::cerr << "Expect to get " << count << " records, while we got "
+                  << *got << std::endl;
+        writeHistoryFile();
+    }
+
+    maxima.clear();
+    averageSum = 0;
+    occupied = 0;
+    oldestIdx = 0;
+    writeIdx = 0;
+    int64_t lo = std::numeric_limits<int64_t>::max();
+    int64_t hi = 0;
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        HistoryRecord& r = records[i];
+        if (r.timestamp < 0)
+        {
+            // Not a time this daemon writes: the slot counts as empty.
+            r = {};
+        }
+        if (r.timestamp == 0)
+        {
+            continue;
+        }
+        if (r.timestamp < lo)
+        {
+            lo = r.timestamp;
+            oldestIdx = i;
+        }
+        if (r.timestamp > hi)
+        {
+            hi = r.timestamp;
+            writeIdx = (i + 1) % count;
+        }
+        maxima.insert(r.maximum);
+        averageSum += r.average;
+        occupied += 1;
+    }
+}
+
+void PowerStatistics::writeHistoryFile()
+{
+    if (!HistoryFile(historyPath).store(records))
+    {
+        std::cerr << "Writing history data failed." << std::endl;
+    }
+}
+
+void PowerStatistics::writeHistoryRecord(uint32_t)
+{
+    // The file is replaced as a whole so that it never holds a torn record;
+    // the ring in memory already holds the new one.
+    writeHistoryFile();
+}
+
+void PowerStatistics::resetHistory()
+{
+    writeHistoryFile();
+    writeIdx = 0;
+    oldestIdx = 0;
+    maxima.clear();
+    averageSum = 0;
+    occupied = 0;
+}
+
+void PowerStatistics::cleanHistory()
+{
+    records.assign(count, HistoryRecord{});
+    resetHistory();
+}
+
+double PowerStatistics::getAvgPower() const
+{
+    int64_t total = 0;
+    int64_t divisor = 0;
+    if (window.count >= 1)
+    {
+        total = averageSum + window.sum / window.count;
+        divisor = occupied + 1;
+    }
+    else if (occupied == 0)
+    {
+        return 0.0;
+    }
+    else
+    {
+        total = averageSum;
+        divisor = occupied;
+    }
+    return static_cast<double>(total / divisor) / 1000.0;
+}
+
+double PowerStatistics::getMaxPower() const
+{
+    int64_t max = window.max;
+    if (!maxima.empty())
+    {
+        max = std::max<int64_t>(max, *maxima.rbegin());
+    }
+    return static_cast<double>(max) / 1000.0;
+}
+
+int64_t PowerStatistics::getStatStartTimestamp() const
+{
+    if (records[oldestIdx].timestamp >= 1)
+    {
+        return records[oldestIdx].timestamp - windowLength;
+    }
+    if (window.start >= 1)
+    {
+        return window.start;
+    }
+    return clock();
+}
+
+std::vector<int64_t> PowerStatistics::getHistoryRange(int64_t start,
+                                                      int64_t end) const
+{
+    std::vector<int64_t> out;
+    for (uint32_t n = 0; n < count; ++n)
+    {
+        const HistoryRecord& r = records[(oldestIdx + n) % count];
+        if (r.timestamp < start)
+        {
+            continue;
+        }
+        if (r.timestamp > end)
+        {
+            break;
+        }
+        uint64_t packed =
+            (static_cast<uint64_t>(static_cast<uint32_t>(r.maximum)) << 32) |
+            static_cast<uint32_t>(r.average);
+        out.push_back(r.timestamp);
+        out.push_back(static_cast<int64_t>(packed));
+    }
+    return out;
+}
+
+} // namespace bmcmon

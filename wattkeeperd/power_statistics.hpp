@@ -1,0 +1,157 @@
+#pragma once
+
+#include "bmcmon/dbus_helper.hpp"
+#include "bmcmon/read_interface.hpp"
+#include "history_file.hpp"
+#include "sdbus/bus.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace bmcmon
+{
+
+/** The samples of the open accumulation window. */
+struct SampleWindow
+{
+    /** s: samples before this time belong to the window. */
+    int64_t end = 0;
+    /** s: time of the window's first sample. */
+    int64_t start = 0;
+    /** mW. */
+    int64_t sum = 0;
+    int64_t count = 0;
+    /** mW, never below 0. */
+    int64_t max = 0;
+};
+
+/** The total power of the server, folded into 600-second windows that are
+ *  kept in a 31-day ring mirrored into "history.dat", with the alarm
+ *  threshold kept in "config.ini". Power is in mW, times in s since the
+ *  epoch. Used from the daemon's one thread only. */
+class PowerStatistics
+{
+  public:
+    /** Seconds since the epoch. */
+    using Clock = std::function<int64_t()>;
+
+    static constexpr uint32_t recordCount = 4464;
+    static constexpr int64_t windowLength = 600;
+    static constexpr int64_t alarmRearmPeriod = 300;
+    /** Longest wait between two attempts to create the total-power reader. */
+    static constexpr int64_t readerRetryLimit = 60;
+
+    /** `bus` is the event loop's connection the total-power reader follows
+     *  (none: no reader is made). */
+    PowerStatistics(sdbus::Bus* bus, DbusHelper* helper);
+
+    PowerStatistics(const PowerStatistics&) = delete;
+    PowerStatistics& operator=(const PowerStatistics&) = delete;
+
+    /** Creates the folder, reads the threshold, loads the history and makes
+     *  the total-power reader. False when the folder cannot be made (then
+     *  nothing else is set up). */
+    bool initStatistics(const std::string& configDir);
+
+    /** One tick of the sampling timer. */
+    void takeSample();
+    void accumulateSample(int64_t now, int32_t power);
+
+    void readConfig();
+    /** False when the file could not be written (it is left as it was). */
+    bool writeConfig();
+    /** Watts, truncated toward zero. */
+    int32_t getAlarmThreshold() const;
+    /** Takes a threshold in watts and stores it in the file. False, with the
+     *  threshold unchanged, when it does not fit in mW or cannot be
+     *  stored. */
+    bool setAlarmThreshold(int32_t watts);
+    void checkAlarmThreshold(int64_t now, int32_t power);
+
+    void loadHistoryFile();
+    void writeHistoryFile();
+    void writeHistoryRecord(uint32_t index);
+    void resetHistory();
+    void cleanHistory();
+
+    /** W. */
+    double getAvgPower() const;
+    /** W. */
+    double getMaxPower() const;
+    int64_t getStatStartTimestamp() const;
+    /** Pairs of timestamp and packed record (average in the low 32 bits,
+     *  maximum in the high 32 bits) from start to end, oldest first. */
+    std::vector<int64_t> getHistoryRange(int64_t start, int64_t end) const;
+
+    void setClock(Clock c)
+    {
+        clock = std::move(c);
+    }
+    /** Puts a reader in place of the total-power reader. */
+    void setReader(std::unique_ptr<ReadInterface> r)
+    {
+        reader = std::move(r);
+    }
+    bool hasReader() const
+    {
+        return reader != nullptr;
+    }
+    bool alarmRaised() const
+    {
+        return alarm;
+    }
+    const std::vector<HistoryRecord>& historyRecords() const
+    {
+        return records;
+    }
+    uint32_t writeIndex() const
+    {
+        return writeIdx;
+    }
+    uint32_t oldestIndex() const
+    {
+        return oldestIdx;
+    }
+    const SampleWindow& sampleWindow() const
+    {
+        return window;
+    }
+
+  private:
+    /** Tries to make the total-power reader; on failure the next try is
+     *  put off, twice as long each time up to readerRetryLimit. */
+    void createReader(int64_t now);
+    void startWindow(int64_t now, int32_t power);
+
+    sdbus::Bus* bus;
+    std::unique_ptr<ReadInterface> reader;
+    DbusHelper* helper;
+    int32_t alarmThreshold = 0;
+    std::string configPath;
+    std::string historyPath;
+    int64_t rearmPeriod = alarmRearmPeriod;
+    int64_t nextAlarmTime = 0;
+    bool alarm = false;
+    uint32_t count = recordCount;
+    std::vector<HistoryRecord> records;
+    uint32_t writeIdx = 0;
+    uint32_t oldestIdx = 0;
+    SampleWindow window;
+    std::multiset<int32_t> maxima;
+    int64_t averageSum = 0;
+    int64_t occupied = 0;
+
+    Clock clock;
+    /** Whether a reader is wanted (the set-up got that far). */
+    bool readerWanted = false;
+    int64_t readerRetryAt = 0;
+    int64_t readerRetryDelay = 1;
+    /** Whether the last reading was left out as unusable. */
+    bool badSample = false;
+};
+
+} // namespace bmcmon
