@@ -39,12 +39,13 @@ constexpr int callRounds = 5;
 
 json platform()
 {
-    json value = {{"properties",
-                   {{"Value", {"d", 0.0}},
-                    {"Scale", {"x", 0}},
-                    {"MinValue", {"d", 0.0}},
-                    {"MaxValue", {"d", 0.0}},
-                    {"Unit", {"s", "xyz.openbmc_project.Sensor.Value.Unit.RPMS"}}}}};
+    json value = {
+        {"properties",
+         {{"Value", {"d", 0.0}},
+          {"Scale", {"x", 0}},
+          {"MinValue", {"d", 0.0}},
+          {"MaxValue", {"d", 0.0}},
+          {"Unit", {"s", "xyz.openbmc_project.Sensor.Value.Unit.RPMS"}}}}};
     json object = {{"path", fan0}, {"interfaces", {{valueIntf, value}}}};
     return {{"services", {{{"name", sensorService}, {"objects", {object}}}}}};
 }
@@ -127,9 +128,9 @@ double microsecondsPerCall(F&& call)
         {
             auto start = Clock::now();
             call();
-            us.push_back(std::chrono::duration<double, std::micro>(
-                             Clock::now() - start)
-                             .count());
+            us.push_back(
+                std::chrono::duration<double, std::micro>(Clock::now() - start)
+                    .count());
         }
         rounds.push_back(median(us));
     }
@@ -152,11 +153,11 @@ int main()
     bmcmon::SensorValueProperties props;
     double read = microsecondsPerCall(
         [&] { helper.readSensorValue(sensorService, fan0, props); });
-    std::printf("readSensorValue: %.1f us per call (median of %d x %d)\n",
-                read, callRounds, callsPerRound);
-    double lookup = microsecondsPerCall(
-        [&] { helper.lookupService(valueIntf, fan0); });
-    std::printf("lookupService: %.1f us per call (median of %d x %d)\n",
-                lookup, callRounds, callsPerRound);
+    std::printf("readSensorValue: %.1f us per call (median of %d x %d)\n", read,
+                callRounds, callsPerRound);
+    double lookup =
+        microsecondsPerCall([&] { helper.lookupService(valueIntf, fan0); });
+    std::printf("lookupService: %.1f us per call (median of %d x %d)\n", lookup,
+                callRounds, callsPerRound);
     return 0;
 }

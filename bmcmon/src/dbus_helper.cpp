@@ -45,17 +45,15 @@ DbusHelper& initDbusHelper()
     return *globalDbusHelper;
 }
 
-DbusHelper::DbusHelper(sdbus::Bus&& connection) : bus(std::move(connection))
-{}
+DbusHelper::DbusHelper(sdbus::Bus&& connection) : bus(std::move(connection)) {}
 
 template <typename V>
-std::map<std::string, V> DbusHelper::getAll(const std::string& service,
-                                            const std::string& path,
-                                            const std::string& intf,
-                                            const char* failure)
+std::map<std::string, V>
+    DbusHelper::getAll(const std::string& service, const std::string& path,
+                       const std::string& intf, const char* failure)
 {
-    sdbus::Message call = bus.newMethodCall(service, path, propertiesInterface,
-                                            "GetAll");
+    sdbus::Message call =
+        bus.newMethodCall(service, path, propertiesInterface, "GetAll");
     call.append(intf);
     try
     {
@@ -129,8 +127,7 @@ void DbusHelper::readSensorValue(const std::string& service,
 }
 
 void DbusHelper::readPowerCap(const std::string& service,
-                              const std::string& path,
-                              PowerCapSetting& setting)
+                              const std::string& path, PowerCapSetting& setting)
 {
     auto props = getAll<std::variant<uint32_t, bool>>(
         service, path, powerCapInterface, "GetAll PowerCap Properties Failed");
@@ -172,8 +169,8 @@ void DbusHelper::readThermalMode(const std::string& service,
     }
 }
 
-void DbusHelper::readHealth(const std::string& service,
-                            const std::string& path, int& code)
+void DbusHelper::readHealth(const std::string& service, const std::string& path,
+                            int& code)
 {
     auto props = getAll<std::variant<bool>>(service, path, statusInterface,
                                             "Get Fan Health Properties Failed");
@@ -195,8 +192,8 @@ void DbusHelper::writeHealth(const std::string& service,
     {
         // A connection of its own for this one call, closed when done.
         sdbus::Bus conn = sdbus::Bus::newSystem();
-        sdbus::Message call = conn.newMethodCall(service, path,
-                                                 propertiesInterface, "Set");
+        sdbus::Message call =
+            conn.newMethodCall(service, path, propertiesInterface, "Set");
         call.append(statusInterface, "Health",
                     std::variant<bool>(code == HealthCode::good));
         conn.call(call);

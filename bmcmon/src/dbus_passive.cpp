@@ -23,11 +23,12 @@ constexpr const char* operationalStatusInterface =
 
 } // namespace
 
-std::unique_ptr<ReadInterface> createDbusPassive(
-    sdbus::Bus& bus, const std::string& type, const std::string& id,
-    std::unique_ptr<DbusHelperInterface>&& helper,
-    const PassiveSensorConfig& info,
-    const std::shared_ptr<DbusPassiveRedundancy>& redundancy)
+std::unique_ptr<ReadInterface>
+    createDbusPassive(sdbus::Bus& bus, const std::string& type,
+                      const std::string& id,
+                      std::unique_ptr<DbusHelperInterface>&& helper,
+                      const PassiveSensorConfig& info,
+                      const std::shared_ptr<DbusPassiveRedundancy>& redundancy)
 {
     if (helper == nullptr)
     {
@@ -43,8 +44,7 @@ std::unique_ptr<ReadInterface> createDbusPassive(
     try
     {
         std::string path = getSensorPath(type, id);
-        std::string service = helper->lookupService(sensorValueInterface,
-                                                    path);
+        std::string service = helper->lookupService(sensorValueInterface, path);
         SensorValueProperties settings;
         helper->readSensorValue(service, path, settings);
         bool failed = helper->readCriticalAlarms(service, path);
@@ -59,8 +59,7 @@ std::unique_ptr<ReadInterface> createDbusPassive(
     }
     catch (const std::exception& e)
     {
-        std::cerr << "createDbusPassive: exception: " << e.what()
-                  << std::endl;
+        std::cerr << "createDbusPassive: exception: " << e.what() << std::endl;
         return nullptr;
     }
 }
@@ -71,7 +70,8 @@ DbusPassive::DbusPassive(
     const SensorValueProperties& settings, bool alarmed,
     const std::string& sensorPath,
     const std::shared_ptr<DbusPassiveRedundancy>& failures) :
-    scale(settings.scale), id(sensorId), helper(std::move(sensorHelper)),
+    scale(settings.scale),
+    id(sensorId), helper(std::move(sensorHelper)),
     max(settings.max * std::pow(10.0, static_cast<double>(settings.scale))),
     min(settings.min * std::pow(10.0, static_cast<double>(settings.scale))),
     failed(alarmed), zeroIsFailure(type == "margin"), path(sensorPath),
@@ -79,9 +79,10 @@ DbusPassive::DbusPassive(
 {
     try
     {
-        match = std::make_unique<sdbus::Match>(
-            bus, getMatch(type, id),
-            [this](sdbus::Message& m) { handleSensorSignal(m); });
+        match = std::make_unique<sdbus::Match>(bus, getMatch(type, id),
+                                               [this](sdbus::Message& m) {
+            handleSensorSignal(m);
+        });
     }
     catch (const sdbus::Exception& e)
     {

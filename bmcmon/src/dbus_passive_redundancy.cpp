@@ -61,22 +61,22 @@ struct RedundancyState
 RedundancyState readRedundancyState(sdbus::Message& m)
 {
     RedundancyState state;
-    forEachProperty(m, [&m, &state](const std::string& name,
-                                    const std::string& contents) {
-        if (name == "Collection")
-        {
-            state.collection = readCollection(m, contents);
-        }
-        else if (name == "Status")
-        {
-            auto status = readVariant<std::variant<std::string>>(m);
-            state.status = std::get<std::string>(status);
-        }
-        else
-        {
-            m.skip("v");
-        }
-    });
+    forEachProperty(
+        m, [&m, &state](const std::string& name, const std::string& contents) {
+            if (name == "Collection")
+            {
+                state.collection = readCollection(m, contents);
+            }
+            else if (name == "Status")
+            {
+                auto status = readVariant<std::variant<std::string>>(m);
+                state.status = std::get<std::string>(status);
+            }
+            else
+            {
+                m.skip("v");
+            }
+        });
     return state;
 }
 
@@ -118,8 +118,8 @@ void DbusPassiveRedundancy::populateFailures()
             for (const auto& [service, interfaces] : services)
             {
                 sdbus::Message props =
-                    bus.callMethod(service, path, propertiesInterface,
-                                   "GetAll", std::string(redundancyInterface));
+                    bus.callMethod(service, path, propertiesInterface, "GetAll",
+                                   std::string(redundancyInterface));
                 RedundancyState state = readRedundancyState(props);
                 if (declaresFailure(state.status))
                 {
@@ -143,20 +143,20 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
     {
         std::string intf;
         message.read(intf);
-        forEachProperty(message, [&](const std::string& name,
-                                     const std::string& contents) {
-            if (name == "Status" && contents == "s")
-            {
-                status = std::get<std::string>(
-                    readVariant<std::variant<std::string>>(message));
-                badStatus = false;
-            }
-            else
-            {
-                badStatus = badStatus || name == "Status";
-                message.skip("v");
-            }
-        });
+        forEachProperty(
+            message, [&](const std::string& name, const std::string& contents) {
+                if (name == "Status" && contents == "s")
+                {
+                    status = std::get<std::string>(
+                        readVariant<std::variant<std::string>>(message));
+                    badStatus = false;
+                }
+                else
+                {
+                    badStatus = badStatus || name == "Status";
+                    message.skip("v");
+                }
+            });
     }
     catch (const sdbus::Exception& e)
     {

@@ -44,8 +44,7 @@ TEST(Conversion, HostStateCodes)
 {
     EXPECT_EQ(hostStateCode("xyz.openbmc_project.State.Host.HostState.Running"),
               1);
-    EXPECT_EQ(hostStateCode("xyz.openbmc_project.State.Host.HostState.Off"),
-              2);
+    EXPECT_EQ(hostStateCode("xyz.openbmc_project.State.Host.HostState.Off"), 2);
     EXPECT_EQ(
         hostStateCode("xyz.openbmc_project.State.Host.HostState.Quiesced"), 0);
     EXPECT_EQ(hostStateCode(""), 0);
@@ -105,14 +104,13 @@ TEST_F(Decode, OtherTypesKeepTheirRule)
 {
     // Exact types go to their own alternative.
     sdbus::Message s = mapOf("Unit", std::string("RPMS"));
-    EXPECT_EQ(std::get<std::string>(
-                  readVariantMap<DbusPropertyValue>(s).at("Unit")),
-              "RPMS");
+    EXPECT_EQ(
+        std::get<std::string>(readVariantMap<DbusPropertyValue>(s).at("Unit")),
+        "RPMS");
     // A type that no alternative has reads as the first one's default.
     sdbus::Message o = mapOf("Value", sdbus::ObjectPath("/a/b"));
-    EXPECT_EQ(std::get<int64_t>(
-                  readVariantMap<DbusPropertyValue>(o).at("Value")),
-              0);
+    EXPECT_EQ(
+        std::get<int64_t>(readVariantMap<DbusPropertyValue>(o).at("Value")), 0);
     sdbus::Message str = mapOf("Value", std::string("x"));
     EXPECT_EQ(std::get<int64_t>(
                   readVariantMap<ChangedPropertyValue>(str).at("Value")),
@@ -122,17 +120,16 @@ TEST_F(Decode, OtherTypesKeepTheirRule)
     auto cap = readVariantMap<std::variant<uint32_t, bool>>(i);
     EXPECT_EQ(std::get<uint32_t>(cap.at("PowerCap")), 0U);
     sdbus::Message u = mapOf("PowerCap", uint32_t{500});
-    EXPECT_EQ(std::get<uint32_t>(readVariantMap<std::variant<uint32_t, bool>>(
-                                     u)
-                                     .at("PowerCap")),
-              500U);
+    EXPECT_EQ(
+        std::get<uint32_t>(
+            readVariantMap<std::variant<uint32_t, bool>>(u).at("PowerCap")),
+        500U);
 }
 
 TEST_F(Decode, ContainersAreSkippedWhole)
 {
     sdbus::Message m = bus.newSignal("/test", "test.Decode", "Map");
-    m.append(std::map<std::string,
-                      std::variant<std::vector<int32_t>, double>>{
+    m.append(std::map<std::string, std::variant<std::vector<int32_t>, double>>{
         {"A", std::vector<int32_t>{1, 2, 3}}, {"B", 4.5}});
     sealed(m);
     auto map = readVariantMap<DbusPropertyValue>(m);

@@ -28,7 +28,8 @@ using namespace std::chrono_literals;
 using json = nlohmann::json;
 
 constexpr const char* ledService = "xyz.openbmc_project.LED.GroupManager";
-constexpr const char* faultGroup = "/xyz/openbmc_project/led/groups/system_fault";
+constexpr const char* faultGroup =
+    "/xyz/openbmc_project/led/groups/system_fault";
 constexpr const char* vigilhubService = "xyz.openbmc_project.vigilhub";
 constexpr const char* fanFlag = "/xyz/openbmc_project/vigilhub/fan";
 
@@ -45,9 +46,8 @@ TEST(SensorToHealth, FailedFanAssertsSystemFault)
               {{"xyz.openbmc_project.Led.Group",
                 {{"properties", {{"Asserted", {"b", false}}}}}}}}}}}}});
     testkit::Simulator sim(json{{"services", services}});
-    testkit::Process hub({.argv = {std::getenv("VIGILHUB")},
-                          .env = {},
-                          .pathPrepend = {}});
+    testkit::Process hub(
+        {.argv = {std::getenv("VIGILHUB")}, .env = {}, .pathPrepend = {}});
     ASSERT_TRUE(hub.waitForBusName(vigilhubService)) << hub.err();
 
     boost::asio::io_context io;
@@ -61,7 +61,7 @@ TEST(SensorToHealth, FailedFanAssertsSystemFault)
             }
             io.poll();
             return cond();
-        },
+            },
             10s);
     };
 

@@ -32,7 +32,8 @@ constexpr const char* capPath = "/xyz/openbmc_project/control/host0/power_cap";
 constexpr const char* healthService = "xyz.openbmc_project.vigilhub";
 constexpr const char* healthPath = "/xyz/openbmc_project/vigilhub/fan";
 constexpr const char* loggingService = "xyz.openbmc_project.Logging";
-constexpr const char* unknownService = "org.freedesktop.DBus.Error.ServiceUnknown";
+constexpr const char* unknownService =
+    "org.freedesktop.DBus.Error.ServiceUnknown";
 
 std::string fan(const std::string& id)
 {
@@ -41,9 +42,9 @@ std::string fan(const std::string& id)
 
 json platform()
 {
-    json services = settingsServices(
-        "xyz.openbmc_project.State.Host.HostState.Running", "custom",
-        {"u", 300}, {"b", true});
+    json services =
+        settingsServices("xyz.openbmc_project.State.Host.HostState.Running",
+                         "custom", {"u", 300}, {"b", true});
     json sensors = json::array(
         {sensorObject(fan("FAN0"), {"d", 3000.0}, 0, 0, 20000),
          sensorObject(fan("FAN1"), {"i", 3000}, -3, 0, 0, false, true),
@@ -57,9 +58,8 @@ json platform()
                                                                      "lots"};
     services.push_back(service(sensorService, sensors));
     // A second holder of FAN0 whose name sorts later.
-    services.push_back(
-        service("xyz.openbmc_project.ZSensor",
-                {sensorObject(fan("FAN0"), {"d", 1.0})}));
+    services.push_back(service("xyz.openbmc_project.ZSensor",
+                               {sensorObject(fan("FAN0"), {"d", 1.0})}));
     services.push_back(service(
         healthService,
         {{{"path", healthPath},
@@ -99,7 +99,7 @@ class Helper : public ::testing::Test
         return journal->waitFor(
             [&message](const testkit::JournalEntry& e) {
             return e.contains("MESSAGE") && e.at("MESSAGE") == message;
-        },
+            },
             10s);
     }
 
@@ -110,7 +110,7 @@ class Helper : public ::testing::Test
         journal->waitFor(
             [](const testkit::JournalEntry& e) {
             return e.contains("MESSAGE") && e.at("MESSAGE") == "fence";
-        },
+            },
             10s);
         auto entries = journal->entries();
         entries.pop_back();
@@ -167,8 +167,8 @@ TEST_F(Helper, LookupServiceFailureIsLoggedAndRethrown)
 
 TEST_F(Helper, ReadSensorValue)
 {
-    SensorValueProperties p{.scale = 9, .value = 9, .min = 9, .max = 9,
-                            .unit = "kept"};
+    SensorValueProperties p{
+        .scale = 9, .value = 9, .min = 9, .max = 9, .unit = "kept"};
     helper->readSensorValue(sensorService, fan("FAN0"), p);
     EXPECT_EQ(p.value, 3000);
     EXPECT_EQ(p.scale, 0);
@@ -213,8 +213,8 @@ TEST_F(Helper, ReadFailuresAreLoggedAndRethrown)
 {
     sim->setError(sensorService, "GetAll", "org.freedesktop.DBus.Error.Failed",
                   "sensor broke");
-    SensorValueProperties p{.scale = 9, .value = 9, .min = 9, .max = 9,
-                            .unit = "kept"};
+    SensorValueProperties p{
+        .scale = 9, .value = 9, .min = 9, .max = 9, .unit = "kept"};
     EXPECT_THROW(helper->readSensorValue(sensorService, fan("FAN0"), p),
                  sdbus::SdBusError);
     expectFailureLogged("GetAll Properties Failed",
@@ -232,8 +232,7 @@ TEST_F(Helper, ReadFailuresAreLoggedAndRethrown)
     int mode = 4;
     EXPECT_THROW(helper->readThermalMode(settingsService, thermalPath, mode),
                  sdbus::SdBusError);
-    expectFailureLogged("GetAll ThermalMode Properties Failed",
-                        unknownService);
+    expectFailureLogged("GetAll ThermalMode Properties Failed", unknownService);
     EXPECT_EQ(mode, 4);
 
     sim->setError(hostService, "GetAll",
@@ -244,8 +243,8 @@ TEST_F(Helper, ReadFailuresAreLoggedAndRethrown)
     expectFailureLogged("GetAll HostState Properties Failed",
                         "org.freedesktop.DBus.Error.AccessDenied");
 
-    sim->setError(healthService, "GetAll",
-                  "org.freedesktop.DBus.Error.Timeout", "late");
+    sim->setError(healthService, "GetAll", "org.freedesktop.DBus.Error.Timeout",
+                  "late");
     int code = 1;
     EXPECT_THROW(helper->readHealth(healthService, healthPath, code),
                  sdbus::SdBusError);
@@ -397,9 +396,8 @@ TEST_F(Helper, LookupServiceOfOddMapperAnswers)
 {
     sim.reset();
     {
-        testkit::Simulator mapper(fakeMapper(
-            json::array({json::array({json::array({"z.svc", {"i"}}),
-                                      json::array({"a.svc", {"i"}})})})));
+        testkit::Simulator mapper(fakeMapper(json::array({json::array(
+            {json::array({"z.svc", {"i"}}), json::array({"a.svc", {"i"}})})})));
         EXPECT_EQ(helper->lookupService("i", "/p"), "a.svc");
     }
     {

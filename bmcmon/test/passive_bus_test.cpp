@@ -52,7 +52,7 @@ class OnLoop : public ::testing::Test
             }
             io.poll();
             return cond();
-        },
+            },
             10s);
     }
 
@@ -66,12 +66,12 @@ class PassiveOnBus : public OnLoop
   protected:
     void SetUp() override
     {
-        json sensors = json::array(
-            {sensorObject(fan0, {"d", 3000.0}), sensorObject(fan1, {"d", 0.0})});
+        json sensors = json::array({sensorObject(fan0, {"d", 3000.0}),
+                                    sensorObject(fan1, {"d", 0.0})});
         sim = std::make_unique<testkit::Simulator>(
             json{{"services", {service(sensorService, sensors)}}});
-        conn = std::make_unique<sdbus::AsioConnection>(
-            io, sdbus::Bus::newSystem());
+        conn = std::make_unique<sdbus::AsioConnection>(io,
+                                                       sdbus::Bus::newSystem());
     }
 
     std::unique_ptr<ReadInterface>
@@ -113,8 +113,7 @@ TEST_F(PassiveOnBus, FollowsValueAlarmsAndStatus)
                      "b", false);
     ASSERT_TRUE(runUntil([&] { return !p->isFailed(); }));
 
-    sim->setProperty(sensorService, fan0, statusIntf, "Functional", "b",
-                     false);
+    sim->setProperty(sensorService, fan0, statusIntf, "Functional", "b", false);
     ASSERT_TRUE(runUntil([&] { return p->isFailed(); }));
     sim->setProperty(sensorService, fan0, statusIntf, "Functional", "b", true);
     ASSERT_TRUE(runUntil([&] { return !p->isFailed(); }));
@@ -150,8 +149,8 @@ TEST_F(PassiveOnBus, BadSignalBodiesNeverEndTheLoop)
     ASSERT_NE(reader, nullptr);
 
     testing::internal::CaptureStderr();
-    sim->setProperty(sensorService, fan0, criticalIntf, "CriticalAlarmLow",
-                     "s", "on");
+    sim->setProperty(sensorService, fan0, criticalIntf, "CriticalAlarmLow", "s",
+                     "on");
     sim->setProperty(sensorService, fan0, statusIntf, "Functional", "i", 0);
     sim->emitRaw(sensorService, fan0, "org.freedesktop.DBus.Properties",
                  "PropertiesChanged", "si", json::array({valueIntf, 5}));
@@ -163,8 +162,8 @@ TEST_F(PassiveOnBus, BadSignalBodiesNeverEndTheLoop)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
     EXPECT_THAT(err, HasSubstr("ignoring CriticalAlarmLow of " + fan0 +
                                ": not a boolean\n"));
-    EXPECT_THAT(err, HasSubstr("ignoring Functional of " + fan0 +
-                               ": not a boolean\n"));
+    EXPECT_THAT(
+        err, HasSubstr("ignoring Functional of " + fan0 + ": not a boolean\n"));
     EXPECT_THAT(err, HasSubstr("ignoring unreadable signal of " + fan0));
 }
 
@@ -197,10 +196,10 @@ class RedundancyOnBus : public OnLoop
         json services = json::array(
             {service(sensorService, {sensorObject(fan0, {"d", 3000.0})}),
              service(redundancyService, std::move(objects))});
-        sim = std::make_unique<testkit::Simulator>(
-            json{{"services", services}});
-        conn = std::make_unique<sdbus::AsioConnection>(
-            io, sdbus::Bus::newSystem());
+        sim =
+            std::make_unique<testkit::Simulator>(json{{"services", services}});
+        conn = std::make_unique<sdbus::AsioConnection>(io,
+                                                       sdbus::Bus::newSystem());
     }
 
     void setStatus(const std::string& name, const std::string& sig,
@@ -220,8 +219,8 @@ TEST_F(RedundancyOnBus, PopulatesFromEveryFailedObject)
 {
     start({redundancyObject(redundancyRoot + std::string("a"),
                             {"s", failedState}, {"as", {fan0, fan1}}),
-           redundancyObject(redundancyRoot + std::string("b"),
-                            {"s", fullState}, {"ao", {fan2}}),
+           redundancyObject(redundancyRoot + std::string("b"), {"s", fullState},
+                            {"ao", {fan2}}),
            redundancyObject(redundancyRoot + std::string("c"),
                             {"s", failedState}, {"i", 5}),
            redundancyObject(redundancyRoot + std::string("d"),
@@ -238,8 +237,8 @@ TEST_F(RedundancyOnBus, FollowsStatusSignals)
 {
     start({redundancyObject(redundancyRoot + std::string("a"),
                             {"s", failedState}, {"as", {fan0, fan1}}),
-           redundancyObject(redundancyRoot + std::string("b"),
-                            {"s", fullState}, {"ao", {fan1, fan2}})});
+           redundancyObject(redundancyRoot + std::string("b"), {"s", fullState},
+                            {"ao", {fan1, fan2}})});
     DbusPassiveRedundancy r(conn->bus());
     ASSERT_EQ(r.getFailedSet(), set({fan0, fan1}));
 
@@ -254,8 +253,7 @@ TEST_F(RedundancyOnBus, FollowsStatusSignals)
 
     // A signal without Status changes nothing, whatever it carries.
     sim->setProperty(redundancyService, redundancyRoot + std::string("a"),
-                     redundancyIntf, "Collection", "as",
-                     json::array({fan3}));
+                     redundancyIntf, "Collection", "as", json::array({fan3}));
     setStatus("b", "s", failedState);
     ASSERT_TRUE(runUntil([&] { return r.getFailedSet().contains(fan2); }));
     EXPECT_EQ(r.getFailedSet(), set({fan0, fan1, fan2}));
@@ -263,17 +261,17 @@ TEST_F(RedundancyOnBus, FollowsStatusSignals)
 
 TEST_F(RedundancyOnBus, BadSignalsAndFailedReadsChangeNothing)
 {
-    start({redundancyObject(redundancyRoot + std::string("a"),
-                            {"s", fullState}, {"as", {fan0}}),
-           redundancyObject(redundancyRoot + std::string("b"),
-                            {"s", fullState}, {"ao", {fan1}})});
+    start({redundancyObject(redundancyRoot + std::string("a"), {"s", fullState},
+                            {"as", {fan0}}),
+           redundancyObject(redundancyRoot + std::string("b"), {"s", fullState},
+                            {"ao", {fan1}})});
     DbusPassiveRedundancy r(conn->bus());
     ASSERT_TRUE(r.getFailedSet().empty());
 
     testing::internal::CaptureStderr();
     setStatus("a", "i", 3);
-    sim->setError(redundancyService, "Get",
-                  "org.freedesktop.DBus.Error.Failed", "busy");
+    sim->setError(redundancyService, "Get", "org.freedesktop.DBus.Error.Failed",
+                  "busy");
     setStatus("a", "s", failedState);
     bool refused = runUntil([&] { return sim->count("Get") == 1; });
     sim->setError(redundancyService, "Get", "", "");

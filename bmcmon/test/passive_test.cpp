@@ -40,8 +40,7 @@ class CreateDbusPassive : public ::testing::Test
                                               bool alarm = false)
     {
         auto h = std::make_unique<StrictMock<MockDbusHelper>>();
-        EXPECT_CALL(*h, lookupService("xyz.openbmc_project.Sensor.Value",
-                                      fan0))
+        EXPECT_CALL(*h, lookupService("xyz.openbmc_project.Sensor.Value", fan0))
             .WillOnce(Return("svc"));
         EXPECT_CALL(*h, readSensorValue("svc", fan0, _))
             .WillOnce(SetArgReferee<2>(p));
@@ -54,11 +53,10 @@ class CreateDbusPassive : public ::testing::Test
         create(std::unique_ptr<DbusHelperInterface>&& h,
                const std::string& type = "fan", bool skipMinMax = false)
     {
-        return createDbusPassive(bus, type, "FAN0", std::move(h),
-                                 {.type = type,
-                                  .readPath = "",
-                                  .skipDbusMinMax = skipMinMax},
-                                 nullptr);
+        return createDbusPassive(
+            bus, type, "FAN0", std::move(h),
+            {.type = type, .readPath = "", .skipDbusMinMax = skipMinMax},
+            nullptr);
     }
 
     sdbus::Bus bus = sdbus::Bus::newSystem();
@@ -84,8 +82,8 @@ TEST_F(CreateDbusPassive, FailedReadLeavesHelperWithCaller)
 {
     auto mock = std::make_unique<StrictMock<MockDbusHelper>>();
     EXPECT_CALL(*mock, lookupService(_, fan0))
-        .WillOnce(Throw(std::runtime_error(std::string(
-            "Unable to find Object: ") + fan0)));
+        .WillOnce(Throw(
+            std::runtime_error(std::string("Unable to find Object: ") + fan0)));
     std::unique_ptr<DbusHelperInterface> h = std::move(mock);
     testing::internal::CaptureStderr();
     EXPECT_EQ(create(std::move(h)), nullptr);
@@ -203,9 +201,9 @@ TEST_F(PassiveState, ValueSignals)
 {
     auto p = make("fan", 1000);
     using Changed = std::map<std::string, std::variant<int32_t>>;
-    auto m = propertiesChanged(bus, fan0, std::string(valueIntf),
-                               Changed{{"Value", 3000}},
-                               std::vector<std::string>{});
+    auto m =
+        propertiesChanged(bus, fan0, std::string(valueIntf),
+                          Changed{{"Value", 3000}}, std::vector<std::string>{});
     p->handleSensorSignal(m);
     EXPECT_EQ(p->getValue(), 3000) << "an 'i' value is not 0";
 
@@ -261,16 +259,16 @@ TEST_F(PassiveState, AlarmSignals)
 TEST_F(PassiveState, WrongTypedFlagsAreIgnoredWithOneLine)
 {
     auto p = make("fan", 3000);
-    auto low = propertiesChanged(
-        bus, fan0, std::string(criticalIntf),
-        std::map<std::string, std::variant<std::string>>{
-            {"CriticalAlarmLow", "true"}},
-        std::vector<std::string>{});
+    auto low =
+        propertiesChanged(bus, fan0, std::string(criticalIntf),
+                          std::map<std::string, std::variant<std::string>>{
+                              {"CriticalAlarmLow", "true"}},
+                          std::vector<std::string>{});
     testing::internal::CaptureStderr();
     p->handleSensorSignal(low);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("DbusPassive: ignoring CriticalAlarmLow of ") +
-                  fan0 + ": not a boolean\n");
+              std::string("DbusPassive: ignoring CriticalAlarmLow of ") + fan0 +
+                  ": not a boolean\n");
     EXPECT_FALSE(p->isFailed());
 
     auto functional = propertiesChanged(
@@ -320,8 +318,9 @@ TEST_F(PassiveState, MatchThatCannotBeAddedStillGivesAReader)
     DbusPassive p(bus, "fan", "it's", std::make_unique<MockDbusHelper>(),
                   sensor(3000), false, "/bad", nullptr);
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_THAT(err, ::testing::StartsWith(
-                         "DbusPassive: no signals will be followed for /bad: "));
+    EXPECT_THAT(err,
+                ::testing::StartsWith(
+                    "DbusPassive: no signals will be followed for /bad: "));
     EXPECT_EQ(p.getValue(), 3000);
 }
 

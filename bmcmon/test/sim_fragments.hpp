@@ -81,27 +81,29 @@ inline nlohmann::json settingsServices(const std::string& hostState,
                     {{"xyz.openbmc_project.State.Host",
                       {{"properties",
                         {{"CurrentHostState", {"s", hostState}}}}}}}}}}),
-         service("xyz.openbmc_project.Settings",
-                 {{{"path", "/xyz/openbmc_project/control/thermal"},
-                   {"interfaces",
-                    {{"xyz.openbmc_project.Control.ThermalMode",
-                      {{"properties", {{"Current", {"s", thermalMode}}}}}}}}},
-                  {{"path", "/xyz/openbmc_project/control/host0/power_cap"},
-                   {"interfaces",
-                    {{"xyz.openbmc_project.Control.Power.Cap",
-                      {{"properties",
-                        {{"PowerCap", std::move(powerCap)},
-                         {"PowerCapEnable", std::move(powerCapEnable)}}}}}}}}})});
+         service(
+             "xyz.openbmc_project.Settings",
+             {{{"path", "/xyz/openbmc_project/control/thermal"},
+               {"interfaces",
+                {{"xyz.openbmc_project.Control.ThermalMode",
+                  {{"properties", {{"Current", {"s", thermalMode}}}}}}}}},
+              {{"path", "/xyz/openbmc_project/control/host0/power_cap"},
+               {"interfaces",
+                {{"xyz.openbmc_project.Control.Power.Cap",
+                  {{"properties",
+                    {{"PowerCap", std::move(powerCap)},
+                     {"PowerCapEnable", std::move(powerCapEnable)}}}}}}}}})});
 }
 
 /** The logging service with its "error" method. */
 inline nlohmann::json loggingService()
 {
-    return service("xyz.openbmc_project.Logging",
-                   {{{"path", "/xyz/openbmc_project/logging/entry"},
-                     {"interfaces",
-                      {{"xyz.openbmc_project.Logging.Entry",
-                        {{"methods", {{"error", {{"in", "s"}, {"out", ""}}}}}}}}}}});
+    return service(
+        "xyz.openbmc_project.Logging",
+        {{{"path", "/xyz/openbmc_project/logging/entry"},
+          {"interfaces",
+           {{"xyz.openbmc_project.Logging.Entry",
+             {{"methods", {{"error", {{"in", "s"}, {"out", ""}}}}}}}}}}});
 }
 
 } // namespace bmcmon::test

@@ -47,10 +47,9 @@ class DbusHelper : public DbusHelperInterface
     /** GetAll of `intf`, decoded; on a D-Bus failure the journal gets
      *  `failure` (unless null) and the error is rethrown. */
     template <typename V>
-    std::map<std::string, V> getAll(const std::string& service,
-                                    const std::string& path,
-                                    const std::string& intf,
-                                    const char* failure);
+    std::map<std::string, V>
+        getAll(const std::string& service, const std::string& path,
+               const std::string& intf, const char* failure);
 
     sdbus::Bus bus;
 };

@@ -43,8 +43,8 @@ class DbusHelperInterface
 
     /** Reads a health flag as a HealthCode; `code` is left alone when the
      *  object publishes none. */
-    virtual void readHealth(const std::string& service,
-                            const std::string& path, int& code) = 0;
+    virtual void readHealth(const std::string& service, const std::string& path,
+                            int& code) = 0;
 
     /** Sets a health flag from a HealthCode: good sets it true, unknown
      *  sends nothing, anything else sets it false. Failures are reported

@@ -27,8 +27,7 @@ class DbusPassive : public ReadInterface
     /** Follows the sensor's signals on `bus` (the event loop's connection)
      *  from now on. A match that cannot be added leaves the reader without
      *  signals; standard error says so. */
-    DbusPassive(sdbus::Bus& bus, const std::string& type,
-                const std::string& id,
+    DbusPassive(sdbus::Bus& bus, const std::string& type, const std::string& id,
                 std::unique_ptr<DbusHelperInterface> helper,
                 const SensorValueProperties& settings, bool failed,
                 const std::string& path,
@@ -81,10 +80,11 @@ class DbusPassive : public ReadInterface
  *  not one of a sensor or the sensor cannot be read (standard error says
  *  why). Signals are followed on `bus`. The helper is taken over only when
  *  a reader is returned. */
-std::unique_ptr<ReadInterface> createDbusPassive(
-    sdbus::Bus& bus, const std::string& type, const std::string& id,
-    std::unique_ptr<DbusHelperInterface>&& helper,
-    const PassiveSensorConfig& info,
-    const std::shared_ptr<DbusPassiveRedundancy>& redundancy);
+std::unique_ptr<ReadInterface>
+    createDbusPassive(sdbus::Bus& bus, const std::string& type,
+                      const std::string& id,
+                      std::unique_ptr<DbusHelperInterface>&& helper,
+                      const PassiveSensorConfig& info,
+                      const std::shared_ptr<DbusPassiveRedundancy>& redundancy);
 
 } // namespace bmcmon

@@ -180,8 +180,8 @@ template <typename V>
 std::map<std::string, V> readVariantMap(sdbus::Message& m)
 {
     std::map<std::string, V> result;
-    forEachProperty(m, [&m, &result](const std::string& name,
-                                     const std::string&) {
+    forEachProperty(m,
+                    [&m, &result](const std::string& name, const std::string&) {
         result.insert_or_assign(name, readVariant<V>(m));
     });
     return result;
