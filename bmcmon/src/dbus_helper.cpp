@@ -48,7 +48,7 @@ DbusHelper& initDbusHelper()
 DbusHelper::DbusHelper(sdbus::Bus&& connection) : bus(std::move(connection)) {}
 
 template <typename V>
-std::map<std::string, V>
+std::optional<std::map<std::string, V>>
     DbusHelper::getAll(const std::string& service, const std::string& path,
                        const std::string& intf, const char* failure)
 {
@@ -62,10 +62,11 @@ std::map<std::string, V>
     }
     catch (const sdbus::Exception& e)
     {
-        if (failure != nullptr)
+        if (failure == nullptr)
         {
-            sdbus::journal::logError(failure, e.what());
+            return std::nullopt;
         }
+        sdbus::journal::logError(failure, e.what());
         throw;
     }
 }
@@ -100,8 +101,8 @@ void DbusHelper::readSensorValue(const std::string& service,
                                  const std::string& path,
                                  SensorValueProperties& prop)
 {
-    auto props = getAll<DbusPropertyValue>(service, path, sensorValueInterface,
-                                           "GetAll Properties Failed");
+    auto props = *getAll<DbusPropertyValue>(service, path, sensorValueInterface,
+                                            "GetAll Properties Failed");
 
     if (const auto* unit = find(props, "Unit"))
     {
@@ -129,7 +130,7 @@ void DbusHelper::readSensorValue(const std::string& service,
 void DbusHelper::readPowerCap(const std::string& service,
                               const std::string& path, PowerCapSetting& setting)
 {
-    auto props = getAll<std::variant<uint32_t, bool>>(
+    auto props = *getAll<std::variant<uint32_t, bool>>(
         service, path, powerCapInterface, "GetAll PowerCap Properties Failed");
 
     setting.enabled = false;
@@ -147,7 +148,7 @@ void DbusHelper::readPowerCap(const std::string& service,
 void DbusHelper::readHostState(const std::string& service,
                                const std::string& path, int& state)
 {
-    auto props = getAll<std::variant<std::string>>(
+    auto props = *getAll<std::variant<std::string>>(
         service, path, hostInterface, "GetAll HostState Properties Failed");
 
     if (const auto* current = find(props, "CurrentHostState"))
@@ -159,7 +160,7 @@ void DbusHelper::readHostState(const std::string& service,
 void DbusHelper::readThermalMode(const std::string& service,
                                  const std::string& path, int& mode)
 {
-    auto props = getAll<std::variant<std::string>>(
+    auto props = *getAll<std::variant<std::string>>(
         service, path, thermalModeInterface,
         "GetAll ThermalMode Properties Failed");
 
@@ -172,8 +173,8 @@ void DbusHelper::readThermalMode(const std::string& service,
 void DbusHelper::readHealth(const std::string& service, const std::string& path,
                             int& code)
 {
-    auto props = getAll<std::variant<bool>>(service, path, statusInterface,
-                                            "Get Fan Health Properties Failed");
+    auto props = *getAll<std::variant<bool>>(
+        service, path, statusInterface, "Get Fan Health Properties Failed");
 
     if (const auto* health = find(props, "Health"))
     {
@@ -208,25 +209,21 @@ void DbusHelper::writeHealth(const std::string& service,
 bool DbusHelper::readCriticalAlarms(const std::string& service,
                                     const std::string& path)
 {
-    DbusPropertyMap props;
-    try
-    {
-        props = getAll<DbusPropertyValue>(service, path, criticalInterface,
-                                          nullptr);
-    }
-    catch (const sdbus::Exception&)
+    auto props =
+        getAll<DbusPropertyValue>(service, path, criticalInterface, nullptr);
+    if (!props)
     {
         return false;
     }
 
-    if (const auto* low = find(props, "CriticalAlarmLow"))
+    if (const auto* low = find(*props, "CriticalAlarmLow"))
     {
         if (std::get<bool>(*low))
         {
             return true;
         }
     }
-    const auto* high = find(props, "CriticalAlarmHigh");
+    const auto* high = find(*props, "CriticalAlarmHigh");
     return high != nullptr && std::get<bool>(*high);
 }
 

@@ -160,14 +160,14 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
     }
     catch (const sdbus::Exception& e)
     {
-        std::cerr << "Ignoring unreadable fan redundancy signal of "
+        std::cerr << "DbusPassiveRedundancy: ignoring unreadable signal of "
                   << message.path() << ": " << e.what() << std::endl;
         return;
     }
     if (badStatus)
     {
-        std::cerr << "Ignoring fan redundancy signal of " << message.path()
-                  << ": Status is not a string" << std::endl;
+        std::cerr << "DbusPassiveRedundancy: ignoring signal of "
+                  << message.path() << ": Status is not a string" << std::endl;
         return;
     }
     if (!status)

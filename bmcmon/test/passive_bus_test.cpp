@@ -257,6 +257,17 @@ TEST_F(RedundancyOnBus, FollowsStatusSignals)
     setStatus("b", "s", failedState);
     ASSERT_TRUE(runUntil([&] { return r.getFailedSet().contains(fan2); }));
     EXPECT_EQ(r.getFailedSet(), set({fan0, fan1, fan2}));
+
+    // The collection a Get answers, as a list of strings...
+    setStatus("a", "s", failedState);
+    ASSERT_TRUE(runUntil([&] { return r.getFailedSet().contains(fan3); }));
+    // ... or of another type, which counts as empty.
+    sim->setProperty(redundancyService, redundancyRoot + std::string("a"),
+                     redundancyIntf, "Collection", "i", 5);
+    setStatus("a", "s", fullState);
+    setStatus("b", "s", fullState);
+    ASSERT_TRUE(runUntil([&] { return !r.getFailedSet().contains(fan2); }));
+    EXPECT_EQ(r.getFailedSet(), set({fan0, fan3}));
 }
 
 TEST_F(RedundancyOnBus, BadSignalsAndFailedReadsChangeNothing)
@@ -269,6 +280,9 @@ TEST_F(RedundancyOnBus, BadSignalsAndFailedReadsChangeNothing)
     ASSERT_TRUE(r.getFailedSet().empty());
 
     testing::internal::CaptureStderr();
+    sim->emitRaw(redundancyService, redundancyRoot + std::string("a"),
+                 "org.freedesktop.DBus.Properties", "PropertiesChanged", "si",
+                 json::array({redundancyIntf, 1}));
     setStatus("a", "i", 3);
     sim->setError(redundancyService, "Get", "org.freedesktop.DBus.Error.Failed",
                   "busy");
@@ -281,10 +295,16 @@ TEST_F(RedundancyOnBus, BadSignalsAndFailedReadsChangeNothing)
     ASSERT_TRUE(refused);
     ASSERT_TRUE(seen);
     EXPECT_EQ(r.getFailedSet(), set({fan1}));
-    EXPECT_EQ(err, "Ignoring fan redundancy signal of " +
-                       std::string(redundancyRoot) +
-                       "a: Status is not a string\n"
-                       "Error reading match data\n");
+    const std::string a = std::string(redundancyRoot) + "a";
+    EXPECT_THAT(err, ::testing::StartsWith(
+                         "DbusPassiveRedundancy: ignoring unreadable signal "
+                         "of " +
+                         a + ": "));
+    EXPECT_THAT(err, ::testing::EndsWith(
+                         "\nDbusPassiveRedundancy: ignoring signal of " + a +
+                         ": Status is not a string\n"
+                         "Error reading match data\n"));
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
 }
 
 TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)

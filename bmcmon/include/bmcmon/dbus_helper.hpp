@@ -5,6 +5,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace bmcmon
@@ -44,10 +45,11 @@ class DbusHelper : public DbusHelperInterface
     void postLogEntry(const std::string& message) override;
 
   private:
-    /** GetAll of `intf`, decoded; on a D-Bus failure the journal gets
-     *  `failure` (unless null) and the error is rethrown. */
+    /** GetAll of `intf`, decoded. A failed call or an undecodable reply is
+     *  written to the journal as `failure` and rethrown; without `failure`
+     *  it gives nothing instead. A call that cannot be built throws. */
     template <typename V>
-    std::map<std::string, V>
+    std::optional<std::map<std::string, V>>
         getAll(const std::string& service, const std::string& path,
                const std::string& intf, const char* failure);
 
