@@ -20,7 +20,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using json = nlohmann::json;
 

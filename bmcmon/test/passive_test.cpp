@@ -18,7 +18,6 @@ namespace
 {
 
 using ::testing::_;
-using ::testing::DoAll;
 using ::testing::Return;
 using ::testing::SetArgReferee;
 using ::testing::StrictMock;
@@ -185,42 +184,15 @@ TEST_F(PassiveState, NonFiniteValueIsNotStored)
     EXPECT_FALSE(p->isFailed());
 }
 
-TEST_F(PassiveState, FunctionalAndAlarmFlags)
-{
-    auto p = make("fan", 3000, true);
-    EXPECT_TRUE(p->isFailed());
-    p->setFailed(false);
-    EXPECT_FALSE(p->isFailed());
-    p->setFunctional(false);
-    EXPECT_TRUE(p->isFailed());
-    p->setFunctional(true);
-    EXPECT_FALSE(p->isFailed());
-}
-
 TEST_F(PassiveState, ValueSignals)
 {
     auto p = make("fan", 1000);
-    using Changed = std::map<std::string, std::variant<int32_t>>;
-    auto m =
-        propertiesChanged(bus, fan0, std::string(valueIntf),
-                          Changed{{"Value", 3000}}, std::vector<std::string>{});
-    p->handleSensorSignal(m);
-    EXPECT_EQ(p->getValue(), 3000) << "an 'i' value is not 0";
-
     auto b = propertiesChanged(
         bus, fan0, std::string(valueIntf),
         std::map<std::string, std::variant<bool>>{{"Value", true}},
         std::vector<std::string>{});
     p->handleSensorSignal(b);
-    EXPECT_EQ(p->getValue(), 1);
-
-    auto nan = propertiesChanged(
-        bus, fan0, std::string(valueIntf),
-        std::map<std::string, std::variant<double>>{{"Value", std::nan("")}},
-        std::vector<std::string>{});
-    p->handleSensorSignal(nan);
-    EXPECT_EQ(p->getValue(), 1);
-    EXPECT_TRUE(p->isFailed());
+    EXPECT_EQ(p->getValue(), 1) << "a boolean value counts as 0 or 1";
 
     // Another interface of the object changes nothing.
     auto other = propertiesChanged(
@@ -253,40 +225,6 @@ TEST_F(PassiveState, AlarmSignals)
                                      std::vector<std::string>{});
     p->setFailed(true);
     p->handleSensorSignal(neither);
-    EXPECT_TRUE(p->isFailed());
-}
-
-TEST_F(PassiveState, WrongTypedFlagsAreIgnoredWithOneLine)
-{
-    auto p = make("fan", 3000);
-    auto low =
-        propertiesChanged(bus, fan0, std::string(criticalIntf),
-                          std::map<std::string, std::variant<std::string>>{
-                              {"CriticalAlarmLow", "true"}},
-                          std::vector<std::string>{});
-    testing::internal::CaptureStderr();
-    p->handleSensorSignal(low);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("DbusPassive: ignoring CriticalAlarmLow of ") + fan0 +
-                  ": not a boolean\n");
-    EXPECT_FALSE(p->isFailed());
-
-    auto functional = propertiesChanged(
-        bus, fan0, std::string(statusIntf),
-        std::map<std::string, std::variant<int32_t>>{{"Functional", 0}},
-        std::vector<std::string>{});
-    testing::internal::CaptureStderr();
-    p->handleSensorSignal(functional);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string("DbusPassive: ignoring Functional of ") + fan0 +
-                  ": not a boolean\n");
-    EXPECT_FALSE(p->isFailed());
-
-    auto off = propertiesChanged(
-        bus, fan0, std::string(statusIntf),
-        std::map<std::string, std::variant<bool>>{{"Functional", false}},
-        std::vector<std::string>{});
-    p->handleSensorSignal(off);
     EXPECT_TRUE(p->isFailed());
 }
 
