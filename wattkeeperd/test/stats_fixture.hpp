@@ -45,6 +45,20 @@ inline std::string readFile(const std::string& path)
             std::istreambuf_iterator<char>()};
 }
 
+/** Whether the file holds exactly `expected` (binary, so not printed). */
+inline ::testing::AssertionResult fileHolds(const std::string& path,
+                                            const std::string& expected)
+{
+    std::string actual = readFile(path);
+    if (actual == expected)
+    {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << path << " holds " << actual.size() << " bytes, not the "
+           << expected.size() << " expected";
+}
+
 inline void writeFile(const std::string& path, const std::string& data)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,0 +1,229 @@
+// The real daemon against the simulated total-power sensor: its properties
+// and methods, the threshold file, the over-threshold event and the history
+// file across restarts.
+
+#include "daemon_fixture.hpp"
+#include "history_file.hpp"
+#include "power_statistics.hpp"
+#include "sdbus/match.hpp"
+#include "testkit/commands.hpp"
+#include "testkit/main.hpp"
+
+#include <chrono>
+#include <limits>
+#include <regex>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace bmcmon::test
+{
+namespace
+{
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+constexpr int64_t farFuture = std::numeric_limits<int64_t>::max();
+
+constexpr int64_t packed(int32_t average, int32_t maximum)
+{
+    return (static_cast<int64_t>(maximum) << 32) | average;
+}
+
+int64_t nowSeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST_F(DaemonTest, ServesTheScaledSensorValueFromTheFirstRequest)
+{
+    testkit::Simulator sim(powerSensorConfig(150000));
+    const int64_t before = nowSeconds();
+    start();
+    const int64_t after = nowSeconds();
+
+    // The first sample is taken before any request is answered.
+    EXPECT_EQ(get<double>("AvgPower"), 150.0);
+    EXPECT_EQ(get<double>("MaxPower"), 150.0);
+    int64_t startTime = get<int64_t>("StatStartTimestamp");
+    EXPECT_GE(startTime, before);
+    EXPECT_LE(startTime, after);
+
+    sim.setProperty(sensorService, totalPower, valueIntf, "Value", "d",
+                    250000.0);
+    EXPECT_TRUE(waitFor("MaxPower", 250.0));
+
+    auto summary = client
+                       ->callMethod(wattkeeperService, wattkeeperPath,
+                                    wattkeeperInterface, "GetStatSummary")
+                       .unpack<std::string>();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(
+        summary, m, std::regex(R"((\d+),(\d+\.\d{3}),250\.000,(\d+))")))
+        << summary;
+    EXPECT_EQ(std::stoll(m[1]), startTime);
+    EXPECT_GT(std::stod(m[2]), 150.0);
+    EXPECT_GE(std::stoll(m[3]), startTime);
+
+    // No window has closed yet.
+    EXPECT_THAT(historyRange(1, farFuture), IsEmpty());
+    EXPECT_THAT(historyRange(10, 5), IsEmpty());
+}
+
+TEST_F(DaemonTest, IntrospectionShowsConstantAndWritableProperties)
+{
+    start();
+    auto r = testkit::busctl(
+        {"introspect", wattkeeperService, wattkeeperPath, wattkeeperInterface});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto line = [&r](const std::string& name) {
+        auto at = r.out.find("\n" + name + " ");
+        return at == std::string::npos
+                   ? std::string()
+                   : r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+    };
+    EXPECT_THAT(line(".AlarmThreshold"), HasSubstr("emits-change writable"));
+    for (const char* p : {".MaxPower", ".AvgPower", ".StatStartTimestamp"})
+    {
+        EXPECT_THAT(line(p), HasSubstr("const")) << p;
+        EXPECT_THAT(line(p), Not(HasSubstr("writable"))) << p;
+    }
+    EXPECT_THAT(line(".GetPowerHistoryDataRange"), HasSubstr(" xx "));
+    EXPECT_THAT(line(".GetPowerHistoryDataRange"), HasSubstr(" ax "));
+    EXPECT_THAT(line(".GetStatSummary"), HasSubstr(" s "));
+    EXPECT_THAT(line(".CleanPowerHistoryData"), Not(IsEmpty()));
+}
+
+TEST_F(DaemonTest, ThresholdIsStoredWithoutSignalAndReloaded)
+{
+    start();
+    std::vector<std::string> signals;
+    sdbus::Match changes(
+        *client,
+        std::string("type='signal',sender='") + wattkeeperService +
+            "',interface='org.freedesktop.DBus.Properties',"
+            "member='PropertiesChanged'",
+        [&signals](sdbus::Message& m) { signals.push_back(m.path()); });
+
+    auto r =
+        testkit::busctl({"set-property", wattkeeperService, wattkeeperPath,
+                         wattkeeperInterface, "AlarmThreshold", "i", "350"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 350);
+    EXPECT_EQ(readFile(configPath()), "{\n    \"AlarmThreshold\": 350000\n}");
+    EXPECT_TRUE(daemon->waitForOutput("Config file has been updated.\n", true));
+    // A signal would have come before the reply to this call.
+    client->callMethod(wattkeeperService, wattkeeperPath,
+                       "org.freedesktop.DBus.Peer", "Ping");
+    while (client->process() > 0)
+    {}
+    EXPECT_THAT(signals, IsEmpty());
+
+    // A threshold whose milliwatts do not fit is refused and not stored.
+    r = testkit::busctl({"set-property", wattkeeperService, wattkeeperPath,
+                         wattkeeperInterface, "AlarmThreshold", "i",
+                         "3000000"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 350);
+
+    restart();
+    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 350);
+}
+
+TEST_F(DaemonTest, PowerAtTheThresholdIsReportedOnce)
+{
+    testkit::Simulator sim(powerSensorConfig(150000));
+    start();
+    auto r =
+        testkit::busctl({"set-property", wattkeeperService, wattkeeperPath,
+                         wattkeeperInterface, "AlarmThreshold", "i", "100"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    ASSERT_TRUE(testkit::waitUntil(
+        [this] { return !stubs.calls("log-util").empty(); }, 10s));
+    EXPECT_THAT(
+        stubs.calls("log-util"),
+        ElementsAre(ElementsAre(
+            "PRIORITY=4", "REDFISH_MESSAGE_ID=OpenBMC.0.1.PowerOverThreshold",
+            "REDFISH_MESSAGE_ARGS=150,100",
+            "MESSAGE=Power consumption exceeded threshold. Power: 150, "
+            "Threshold: 100.")));
+
+    // The power stays above it: no second report while samples go on.
+    sim.setProperty(sensorService, totalPower, valueIntf, "Value", "d",
+                    170000.0);
+    EXPECT_TRUE(waitFor("MaxPower", 170.0));
+    EXPECT_EQ(stubs.calls("log-util").size(), 1U);
+}
+
+TEST_F(DaemonTest, HistoryFileIsServedCleanedAndKeptAcrossRestarts)
+{
+    const int64_t t = nowSeconds() - 3600;
+    std::vector<HistoryRecord> ring(PowerStatistics::recordCount);
+    ring[0] = {t, 100000, 120000};
+    ring[1] = {t + 600, 200000, 260000};
+    ring[2] = {t + 1200, 300000, 310000};
+    std::filesystem::create_directories(configDir());
+    // Cut inside the fourth record: the file is completed at start.
+    writeFile(historyPath(),
+              HistoryFile::encode(ring).substr(0, 8 + 16 * 3 + 7));
+
+    start();
+    EXPECT_TRUE(daemon->waitForOutput(
+        "Expect to get 4464 records, while we got 3\n", true));
+    EXPECT_TRUE(fileHolds(historyPath(), HistoryFile::encode(ring)));
+    EXPECT_THAT(historyRange(1, farFuture),
+                ElementsAre(t, packed(100000, 120000), t + 600,
+                            packed(200000, 260000), t + 1200,
+                            packed(300000, 310000)));
+    EXPECT_THAT(historyRange(t + 1, t + 1200),
+                ElementsAre(t + 600, packed(200000, 260000), t + 1200,
+                            packed(300000, 310000)));
+    EXPECT_EQ(get<int64_t>("StatStartTimestamp"), t - 600);
+    EXPECT_EQ(get<double>("MaxPower"), 310.0);
+
+    restart();
+    EXPECT_EQ(historyRange(1, farFuture).size(), 6U);
+    EXPECT_EQ(daemon->err().find("Expect to get"), std::string::npos);
+
+    client->callMethod(wattkeeperService, wattkeeperPath, wattkeeperInterface,
+                       "CleanPowerHistoryData");
+    EXPECT_THAT(historyRange(1, farFuture), IsEmpty());
+    const std::string empty = HistoryFile::encode(
+        std::vector<HistoryRecord>(PowerStatistics::recordCount));
+    EXPECT_TRUE(fileHolds(historyPath(), empty));
+
+    restart();
+    EXPECT_THAT(historyRange(1, farFuture), IsEmpty());
+    EXPECT_TRUE(fileHolds(historyPath(), empty));
+}
+
+TEST_F(DaemonTest, SensorThatAppearsLaterIsSampled)
+{
+    testkit::Simulator sim(powerSensorConfig(120000, true));
+    start();
+    EXPECT_EQ(get<double>("AvgPower"), 0.0);
+    sim.setAbsent(sensorService, false);
+    EXPECT_TRUE(waitFor("AvgPower", 120.0)) << daemon->err();
+}
+
+TEST_F(DaemonTest, ConfigWithoutThresholdStartsWithTheAlarmOff)
+{
+    std::filesystem::create_directories(configDir());
+    writeFile(configPath(), "{\"Threshold\": 5}");
+    start();
+    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 0);
+    EXPECT_THAT(daemon->err(), HasSubstr("Invalid AlarmThreshold in "));
+}
+
+} // namespace
+} // namespace bmcmon::test
+
+int main(int argc, char** argv)
+{
+    return testkit::runTests(argc, argv, {.overlays = {"/var"}});
+}
