@@ -1,11 +1,15 @@
 #include "file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace kn
 {
@@ -68,6 +72,147 @@ bool pathExists(const char* path)
     struct stat st
     {};
     return path != nullptr && ::stat(path, &st) == 0;
+}
+
+bool readAllFd(int fd, std::string& text)
+{
+    text.clear();
+    char chunk[4096];
+    for (;;)
+    {
+        ssize_t got = ::read(fd, chunk, sizeof(chunk));
+        if (got < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (got < 0)
+        {
+            return false;
+        }
+        if (got == 0)
+        {
+            return true;
+        }
+        text.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+int createTempFile(const std::string& stem, const std::string& suffix,
+                   std::string& name)
+{
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    name = stem + suffix;
+    int fd = ::open(name.c_str(), flags, 0666);
+    if (fd >= 0 || errno != EEXIST)
+    {
+        return fd;
+    }
+    // Another writer (or one that died) holds the plain name.
+    static std::atomic<unsigned> counter{0};
+    for (int i = 0; i < 1000; ++i)
+    {
+        name = stem + "." + std::to_string(::getpid()) + "." +
+               std::to_string(counter.fetch_add(1)) + suffix;
+        fd = ::open(name.c_str(), flags, 0666);
+        if (fd >= 0 || errno != EEXIST)
+        {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+Rewrite replaceFile(const char* path, const std::string& stem,
+                    const std::string& suffix, std::string_view content)
+{
+    std::string name;
+    int fd = createTempFile(stem, suffix, name);
+    if (fd < 0)
+    {
+        return Rewrite::failed;
+    }
+    bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+    ok = closeFd(fd) && ok;
+    if (!ok)
+    {
+        ::unlink(name.c_str());
+        return Rewrite::failed;
+    }
+    if (::rename(name.c_str(), path) != 0)
+    {
+        ::unlink(name.c_str());
+        return Rewrite::notRenamed;
+    }
+    return Rewrite::written;
+}
+
+Rewrite rewriteFile(const char* path, const std::string& stem,
+                    const std::string& suffix, bool create,
+                    const std::function<bool(std::string&, bool)>& edit)
+{
+    // Each pass locks the file that the path names; when another rewriter
+    // replaced it while this one waited, the lock is taken again on the
+    // new file.
+    for (int pass = 0; pass < 1000; ++pass)
+    {
+        int fd =
+            ::open(path, O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        bool missing = false;
+        if (fd < 0)
+        {
+            if (errno != ENOENT || create)
+            {
+                return Rewrite::failed;
+            }
+            missing = true;
+        }
+        else
+        {
+            int locked = 0;
+            do
+            {
+                locked = ::flock(fd, LOCK_EX);
+            } while (locked != 0 && errno == EINTR);
+            struct stat held
+            {};
+            struct stat named
+            {};
+            if (locked != 0 || ::fstat(fd, &held) != 0)
+            {
+                closeFd(fd);
+                return Rewrite::failed;
+            }
+            if (::stat(path, &named) != 0 || held.st_ino != named.st_ino ||
+                held.st_dev != named.st_dev)
+            {
+                closeFd(fd);
+                continue;
+            }
+        }
+
+        std::string content;
+        if (fd >= 0 && !readAllFd(fd, content))
+        {
+            closeFd(fd);
+            return Rewrite::failed;
+        }
+        Rewrite result = Rewrite::unchanged;
+        if (edit(content, missing))
+        {
+            result = replaceFile(path, stem, suffix, content);
+        }
+        if (fd >= 0)
+        {
+            closeFd(fd);
+        }
+        return result;
+    }
+    return Rewrite::failed;
+}
+
+unsigned currentSeconds()
+{
+    return static_cast<unsigned>(std::time(nullptr));
 }
 
 } // namespace kn

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,5 +39,45 @@ std::string rowText(const char (&row)[N])
 
 // Whether path names something (stat succeeds).
 bool pathExists(const char* path);
+
+// Reads everything from fd into text; false on a read error.
+bool readAllFd(int fd, std::string& text);
+
+// Outcome of rewriteFile.
+enum class Rewrite
+{
+    written,   // the new content replaced the file
+    unchanged, // edit left the file alone
+    failed,    // the file could not be read, or the new one not written
+    notRenamed // the new file could not be renamed over the old one
+};
+
+// Creates a file for new content beside its target: the name stem + suffix
+// when it is free, else stem + ".<pid>.<n>" + suffix. Returns the
+// descriptor (opened write-only, mode 0666 before the umask) and its name,
+// or -1.
+int createTempFile(const std::string& stem, const std::string& suffix,
+                   std::string& name);
+
+// Writes content into a new file made by createTempFile, flushes it to
+// storage and renames it over path. written, failed (nothing changed) or
+// notRenamed (the new file is removed again).
+Rewrite replaceFile(const char* path, const std::string& stem,
+                    const std::string& suffix, std::string_view content);
+
+// Read-modify-write of a whole file, safe against other rewriters that use
+// this function: they take turns on an exclusive lock of the file they are
+// about to replace, and each one edits the content that the previous one
+// left. edit gets the current content (empty when the file is missing,
+// then `missing` is true) and returns whether to write it back; the new
+// content goes through replaceFile with the stem and suffix. A file that
+// exists but cannot be read is failed. With create, a missing file is
+// created empty first so that creators take turns too.
+Rewrite rewriteFile(const char* path, const std::string& stem,
+                    const std::string& suffix, bool create,
+                    const std::function<bool(std::string&, bool)>& edit);
+
+// The current time in whole seconds as the "%u" of temporary names.
+unsigned currentSeconds();
 
 } // namespace kn

@@ -2,6 +2,8 @@
  * Nothing here touches a fixed path or a shared segment. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <libkn/conf.h>
+#include <libkn/json.h>
 #include <libkn/kn_export.h>
 #include <libkn/lock.h>
 #include <libkn/log.h>
@@ -53,6 +55,24 @@ int main(void)
     CHECK(API_ReadNVR(path, 8, 4, back) == 4);
     CHECK(strcmp(back, "nvr!") == 0);
     unlink(path);
+
+    /* Key-value files, and cJSON reached through the library's header. */
+    char conf[272];
+    snprintf(conf, sizeof(conf), "%s.conf", path);
+    char value[KN_CONF_VALUE_SIZE];
+    CHECK(write_conf_value(conf, "mode", "3") == 0);
+    CHECK(read_conf_value(conf, "mode", value) == 0);
+    CHECK(strcmp(value, "3") == 0);
+    cJSON* tree = cJSON_CreateObject();
+    CHECK(cJSON_AddNumberToObject(tree, "fans", 4) != NULL);
+    CHECK(cjson_file_write(tree, conf) == 0);
+    cJSON_Delete(tree);
+    tree = prepare_parse_json(conf);
+    int32_t fans = 0;
+    CHECK(cjson_value_get(tree, "fans", KN_JSON_INT32, &fans, 4) == 0);
+    CHECK(fans == 4);
+    cJSON_Delete(tree);
+    unlink(conf);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);

@@ -18,8 +18,10 @@ fi
 installed=$root$prefix
 [[ $libdir == /* ]] || libdir=$prefix/$libdir
 libpath=$root$libdir
+# The installed entry first, then the system's for what it requires.
+system_pc=$(pkg-config --variable pc_path pkg-config)
 export PKG_CONFIG_PATH=$libpath/pkgconfig
-export PKG_CONFIG_LIBDIR=$libpath/pkgconfig
+export PKG_CONFIG_LIBDIR=$libpath/pkgconfig:$system_pc
 pc=(pkg-config --define-variable=prefix="$installed")
 cflags=$("${pc[@]}" --cflags libkn)
 libs=$("${pc[@]}" --libs libkn)

@@ -6,7 +6,7 @@ int main(int argc, char** argv)
 {
     return testkit::runTests(
         argc, argv,
-        {.overlays = {"/run", "/var", "/media", "/tmp"},
+        {.overlays = {"/run", "/var", "/media", "/tmp", "/etc"},
          .mkdirs = {"/run/BMCInfo/Development/Log/bmc",
                     "/var/BMCInfo/Development/Log/bmc",
                     "/media/card/BMCInfo/Development/Log/bmc"},

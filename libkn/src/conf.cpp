@@ -1,0 +1,393 @@
+// Configuration files: key-value files, ini files and the hwmon threshold
+// overrides.
+#include "libkn/conf.h"
+
+#include "file_io.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace
+{
+
+constexpr const char* oemConfBackup = "/etc/default/obmc/hwmon/oem.confback";
+constexpr const char* thresholdPrefixes[] = {"CRITLO_", "CRITHI_", "WARNLO_",
+                                             "WARNHI_"};
+
+bool trailingBlank(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    size_t first = 0;
+    while (first < text.size() && text[first] == ' ')
+    {
+        ++first;
+    }
+    size_t end = text.size();
+    while (end > first && trailingBlank(text[end - 1]))
+    {
+        --end;
+    }
+    return text.substr(first, end - first);
+}
+
+// The lines of a file's content, each with its line break when it has one.
+std::vector<std::string_view> splitLines(std::string_view content)
+{
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    while (start < content.size())
+    {
+        size_t end = content.find('\n', start);
+        end = end == std::string_view::npos ? content.size() : end + 1;
+        lines.push_back(content.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// Whether the line sets key: its trimmed text before the first separator.
+bool setsKey(std::string_view line, std::string_view key, char separator)
+{
+    size_t at = line.find(separator);
+    return at != std::string_view::npos && trimmed(line.substr(0, at)) == key;
+}
+
+// The trimmed value of the first line that sets key; nullopt when the file
+// cannot be read or no line sets it.
+std::optional<std::string> lookup(const char* path, std::string_view key,
+                                  char separator)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return std::nullopt;
+    }
+    std::string content;
+    bool read = kn::readAllFd(fd, content);
+    kn::closeFd(fd);
+    if (!read)
+    {
+        return std::nullopt;
+    }
+    for (std::string_view line : splitLines(content))
+    {
+        if (setsKey(line, key, separator))
+        {
+            std::string_view value = line.substr(line.find(separator) + 1);
+            return std::string(trimmed(value));
+        }
+    }
+    return std::nullopt;
+}
+
+bool usableSeparator(char separator)
+{
+    return separator != '\0' && separator != '\n';
+}
+
+// The temporary name of a rewrite: the path, "_" and the seconds.
+std::string tempStem(const char* path)
+{
+    return std::string(path) + "_" + std::to_string(kn::currentSeconds());
+}
+
+int rewriteResult(kn::Rewrite result)
+{
+    switch (result)
+    {
+        case kn::Rewrite::written:
+        case kn::Rewrite::unchanged:
+            return 0;
+        case kn::Rewrite::notRenamed:
+            return -2;
+        case kn::Rewrite::failed:
+            break;
+    }
+    return -1;
+}
+
+} // namespace
+
+int check_comment_line(const char* line)
+{
+    if (line == nullptr)
+    {
+        return -1;
+    }
+    while (*line == ' ')
+    {
+        ++line;
+    }
+    return *line == '#' ? 1 : 0;
+}
+
+int get_valid_string(char* text)
+{
+    if (text == nullptr)
+    {
+        return -1;
+    }
+    std::string_view kept = trimmed(text);
+    std::memmove(text, kept.data(), kept.size());
+    text[kept.size()] = '\0';
+    return 0;
+}
+
+int read_conf_value_safe(const char* path, const char* key, char* output,
+                         int size, char separator)
+{
+    if (path == nullptr || key == nullptr || output == nullptr || size <= 0 ||
+        !usableSeparator(separator))
+    {
+        return -1;
+    }
+    std::optional<std::string> value = lookup(path, key, separator);
+    if (!value)
+    {
+        return -1;
+    }
+    kn::copyText(output, static_cast<size_t>(size), *value);
+    return 0;
+}
+
+int write_conf_value_safe(const char* path, const char* key, const char* value,
+                          char separator)
+{
+    if (path == nullptr || key == nullptr || value == nullptr ||
+        !usableSeparator(separator) || std::strchr(key, separator) != nullptr ||
+        std::strchr(key, '\n') != nullptr ||
+        std::strchr(value, '\n') != nullptr)
+    {
+        return -1;
+    }
+    const std::string wanted(trimmed(value));
+    if (lookup(path, key, separator) == wanted)
+    {
+        return 0;
+    }
+
+    std::string line = std::string(key) + separator + value + "\n";
+    auto edit = [&](std::string& content, bool /*missing*/) {
+        std::string result;
+        bool replaced = false;
+        for (std::string_view old : splitLines(content))
+        {
+            if (!replaced && setsKey(old, key, separator))
+            {
+                std::string_view current = old.substr(old.find(separator) + 1);
+                if (trimmed(current) == wanted)
+                {
+                    return false; // another writer set it meanwhile
+                }
+                result += line;
+                replaced = true;
+            }
+            else
+            {
+                result += old;
+            }
+        }
+        if (!replaced)
+        {
+            // A last line without its line break keeps its own line.
+            if (!result.empty() && result.back() != '\n')
+            {
+                result += '\n';
+            }
+            result += line;
+        }
+        content = std::move(result);
+        return true;
+    };
+    return rewriteResult(
+        kn::rewriteFile(path, tempStem(path), "", /*create=*/true, edit));
+}
+
+int delete_conf_value_safe(const char* path, const char* key, char separator)
+{
+    if (path == nullptr || key == nullptr || !usableSeparator(separator))
+    {
+        return -1;
+    }
+    if (!lookup(path, key, separator))
+    {
+        return 0;
+    }
+    auto edit = [&](std::string& content, bool missing) {
+        if (missing)
+        {
+            return false;
+        }
+        std::string result;
+        bool removed = false;
+        for (std::string_view old : splitLines(content))
+        {
+            if (setsKey(old, key, separator))
+            {
+                removed = true;
+            }
+            else
+            {
+                result += old;
+            }
+        }
+        content = std::move(result);
+        return removed;
+    };
+    return rewriteResult(
+        kn::rewriteFile(path, tempStem(path), "", /*create=*/false, edit));
+}
+
+int read_conf_value(const char* path, const char* key, char* output)
+{
+    return read_conf_value_safe(path, key, output, KN_CONF_VALUE_SIZE, '=');
+}
+
+int write_conf_value(const char* path, const char* key, const char* value)
+{
+    return write_conf_value_safe(path, key, value, '=');
+}
+
+int replace_file_value(const char* path, const char* new_text,
+                       const char* old_text)
+{
+    if (path == nullptr || new_text == nullptr || old_text == nullptr ||
+        old_text[0] == '\0')
+    {
+        return -1;
+    }
+    bool found = false;
+    bool missing = false;
+    auto edit = [&](std::string& content, bool isMissing) {
+        missing = isMissing;
+        size_t at = isMissing ? std::string::npos : content.find(old_text);
+        if (at == std::string::npos)
+        {
+            return false;
+        }
+        found = true;
+        content.replace(at, std::strlen(old_text), new_text);
+        return true;
+    };
+    kn::Rewrite result =
+        kn::rewriteFile(path, tempStem(path), "", /*create=*/false, edit);
+    if (result == kn::Rewrite::written)
+    {
+        return 0;
+    }
+    return result == kn::Rewrite::unchanged && !missing && !found ? 1 : -1;
+}
+
+int write_to_oem_conf(uint8_t index, const char* sensor, int kind,
+                      int64_t value)
+{
+    if (sensor == nullptr)
+    {
+        return 0;
+    }
+    const std::string indexText = std::to_string(index);
+    const char* prefix =
+        kind >= 1 && kind <= 4 ? thresholdPrefixes[kind - 1] : "";
+    auto edit = [&](std::string& content, bool missing) {
+        if (missing)
+        {
+            return false;
+        }
+        std::string result;
+        bool armed = false;
+        bool changed = false;
+        for (std::string_view line : splitLines(content))
+        {
+            if (line.find(sensor) != std::string_view::npos)
+            {
+                armed = true;
+            }
+            if (armed && line.find(prefix) != std::string_view::npos &&
+                line.find(indexText) != std::string_view::npos)
+            {
+                size_t equals = line.find('=');
+                std::string_view name = equals != std::string_view::npos
+                                            ? line.substr(0, equals)
+                                            : line.substr(0, line.find('\n'));
+                result +=
+                    std::string(name) + "=" + std::to_string(value) + "\n";
+                armed = false;
+                changed = true;
+            }
+            else
+            {
+                result += line;
+            }
+        }
+        content = std::move(result);
+        return changed;
+    };
+    kn::rewriteFile(KN_OEM_CONF_PATH, oemConfBackup, "", /*create=*/false,
+                    edit);
+    return 0;
+}
+
+char* GetIniKeyString(const char* title, const char* key, const char* path)
+{
+    thread_local char value[KN_INI_VALUE_SIZE];
+    if (title == nullptr || key == nullptr || path == nullptr)
+    {
+        return nullptr;
+    }
+    FILE* file = std::fopen(path, "re");
+    if (file == nullptr)
+    {
+        std::printf("have   no   such   file ");
+        return nullptr;
+    }
+    const std::string header = std::string("[") + title + "]";
+    const size_t keyLength = std::strlen(key);
+    char* result = nullptr;
+    bool inSection = false;
+    char line[KN_INI_VALUE_SIZE];
+    while (std::fgets(line, sizeof(line), file) != nullptr)
+    {
+        if (!inSection)
+        {
+            inSection = std::strncmp(line, header.c_str(), header.size()) == 0;
+            continue;
+        }
+        if (std::strncmp(line, key, keyLength) != 0)
+        {
+            continue;
+        }
+        if (const char* equals = std::strchr(line, '='))
+        {
+            kn::copyText(value, sizeof(value), equals + 1);
+            value[std::strcspn(value, "#")] = '\0';
+            size_t end = std::strlen(value);
+            while (end > 0 && value[end - 1] == ' ')
+            {
+                --end;
+            }
+            value[end] = '\0';
+            result = value;
+        }
+        break;
+    }
+    std::fclose(file);
+    return result;
+}
+
+int GetIniKeyInt(const char* title, const char* key, const char* path)
+{
+    const char* text = GetIniKeyString(title, key, path);
+    return text != nullptr ? std::atoi(text) : 0;
+}
