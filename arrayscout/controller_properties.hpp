@@ -1,0 +1,45 @@
+#pragma once
+
+// One controller's refresh: the controller, its battery backup unit, its
+// drives and its volumes, published on the controller's object.
+
+#include "byte_buffer.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace arrayscout
+{
+
+/** Refreshes controller `controllerId` published as (resource, controller,
+ *  drive): 0, or 2 when the controller, drive list or volume list could not
+ *  be read (what was published before the failure stays). */
+int updateCtrlDevice(int resource, int controller, int drive,
+                     int controllerId);
+
+/** Stripe size text of a size code: 512B, 1KB..512KB, 1MB..512MB,
+ *  1GB..512GB; "Unknown" above 30. */
+std::string formatBlockSize(uint8_t code);
+
+/** The byte count in Bytes, KB, MB, GB or TB (at most four divisions by
+ *  1024) with the given number of decimals, e.g. "1.50 KB". */
+std::string formatCapacity(uint64_t bytes, int decimals);
+
+/** HealthState of a ControllerInfo reply. */
+std::string controllerHealthState(const ByteBuffer& info);
+
+/** SpeedGbps of the interface bits. */
+int32_t controllerSpeedGbps(uint8_t interfaceBits);
+
+/** SupportedDeviceProtocols of the interface bits. */
+std::vector<std::string> supportedDeviceProtocols(uint8_t interfaceBits);
+
+/** SupportedRAIDTypes of the RAID level bits and the RAID flag byte. */
+std::vector<std::string> supportedRaidTypes(uint8_t raidLevels,
+                                            uint8_t raidFlags);
+
+/** BBUstate text of the battery backup unit status bits. */
+std::string bbuHealthText(uint8_t status);
+
+} // namespace arrayscout

@@ -1,0 +1,120 @@
+// The RAID inventory daemon: finds the RAID controllers through the storage
+// library, publishes controllers, drives and volumes on D-Bus, keeps them
+// current, reports drives that come and go, and offers the drive and volume
+// management methods.
+
+#include "management.hpp"
+#include "property_cache.hpp"
+#include "scan.hpp"
+#include "sdbus/asio_connection.hpp"
+#include "sdbus/object_server.hpp"
+
+#include <boost/asio/io_context.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+void announce(bool registered, const char* method)
+{
+    std::cerr << method
+              << (registered ? " method registered!\n"
+                             : " method not registered!\n");
+}
+
+} // namespace
+
+int main()
+{
+    using namespace arrayscout;
+
+    // Every message goes to these two streams; nobody reads them while the
+    // daemon runs.
+    std::freopen("/dev/null", "w", stderr);
+    std::freopen("/dev/null", "w", stdout);
+
+    boost::asio::io_context io;
+    std::optional<sdbus::AsioConnection> conn;
+    std::optional<sdbus::ObjectServer> server;
+    try
+    {
+        conn.emplace(io, sdbus::Bus::defaultSystem());
+        server.emplace(*conn);
+        objectServer = &*server;
+        conn->bus().requestName(serviceName);
+
+        std::cerr << "begin read raid info!!!!!!!!!!!!!!!!!!!!!!\n";
+        auto root = server->addInterface(rootPath, deviceInterface);
+
+        if (root->registerMethod("AgentSynchronizeData", []() -> bool {
+                return agentSynchronizeData();
+            }))
+        {
+            std::cerr << "AgentSynchronizeData method registered!\n";
+        }
+        announce(root->registerMethod("LocatePD",
+                                      [](int32_t, int32_t ctrl, int32_t pd,
+                                         int32_t duration) -> int32_t {
+            return locatePd(ctrl, pd, duration);
+        }),
+                 "LocatePD");
+        announce(root->registerMethod(
+                     "StopLocatePD",
+                     [](int32_t, int32_t ctrl, int32_t pd) -> int32_t {
+            return stopLocatePd(ctrl, pd);
+        }),
+                 "StopLocatePD");
+        announce(root->registerMethod("DeleteVolumes",
+                                      [](int32_t, int32_t ctrl,
+                                         int32_t target, int32_t seq,
+                                         int32_t force) -> int32_t {
+            return deleteVolumes(ctrl, target, seq, force);
+        }),
+                 "DeleteVolumes");
+        announce(root->registerMethod("SetPDState",
+                                      [](int32_t, int32_t ctrl, int32_t pd,
+                                         int32_t seq,
+                                         int32_t state) -> int32_t {
+            return setPdState(ctrl, pd, seq, state);
+        }),
+                 "SetPDState");
+        announce(root->registerMethod(
+                     "AddLD",
+                     [](int32_t, int32_t ctrl, const std::string& name,
+                        const std::vector<int32_t>& ids, int32_t stripe,
+                        int32_t init, int32_t diskCache, int32_t access,
+                        int32_t cache, int32_t level) -> int32_t {
+            return addLogicalDrive(ctrl, name, ids, stripe, init, diskCache,
+                                   access, cache, level);
+        }),
+                 "AddLD");
+        root->initialize();
+
+        agentSynchronizeData();
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+
+    std::thread(pollThread, std::ref(io)).detach();
+
+    try
+    {
+        io.run();
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}

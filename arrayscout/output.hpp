@@ -1,0 +1,22 @@
+#pragma once
+
+// The daemon's messages: printf-style lines on standard output and standard
+// error (which main reopens on /dev/null). They go through std::cout and
+// std::cerr, so a test can take them by swapping the stream buffers.
+
+#include <string>
+
+namespace arrayscout
+{
+
+/** The printf-style text. */
+std::string strprintf(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+/** Writes the printf-style text on standard output. */
+void printOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/** Writes the printf-style text on standard error. */
+void printErr(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace arrayscout

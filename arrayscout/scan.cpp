@@ -1,0 +1,299 @@
+#include "scan.hpp"
+
+#include "controller_properties.hpp"
+#include "drive_events.hpp"
+#include "output.hpp"
+#include "property_cache.hpp"
+#include "storage_commands.hpp"
+
+#include <fcntl.h>
+#include <linux/i2c-dev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <boost/asio/post.hpp>
+
+#include <chrono>
+#include <exception>
+#include <future>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace arrayscout
+{
+
+namespace
+{
+
+/** A new, not yet announced interface for the device, kept in BusMap and
+ *  by the object server. */
+std::shared_ptr<sdbus::DbusInterface> addDevice(int r, int c, int d)
+{
+    auto iface = objectServer->addInterface(devicePath(r, c, d),
+                                            deviceInterface);
+    BusMap[r][c][d] = iface;
+    return iface;
+}
+
+bool registerSync(sdbus::DbusInterface& iface)
+{
+    return iface.registerMethod("AgentSynchronizeData",
+                                []() -> bool { return agentSynchronizeData(); });
+}
+
+bool addResourceDevice(const std::vector<int>& found)
+{
+    std::cout << "addResourceDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+              << std::endl;
+    auto iface = addDevice(0, 0, 0);
+    bool ok = true;
+    if (updateResourceDevice(found) != 0)
+    {
+        std::cout
+            << "updateCtrlDevice failed !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+            << std::endl;
+        dropStaleDevices(0, 0, 0);
+        ok = false;
+    }
+    else if (!registerSync(*iface))
+    {
+        dropStaleDevices(0, 0, 0);
+        ok = false;
+    }
+    if (!ok)
+    {
+        std::cout << "add Resource info failed" << std::endl;
+        std::cerr << "update Resource info failed\n";
+        return false;
+    }
+    iface->initialize();
+    return true;
+}
+
+void addCtrlDevice(int r, int k, int controllerId)
+{
+    std::cout << "addCtrlDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+              << std::endl;
+    std::cerr << "addCtrlDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!\n";
+    std::cout << "addCtrlDevice" << " rs" << r << " cs" << k << " ds" << 0
+              << std::endl;
+    auto iface = addDevice(r, k, 0);
+    try
+    {
+        if (updateCtrlDevice(r, k, 0, controllerId) == 0)
+        {
+            if (registerSync(*iface))
+            {
+                iface->initialize();
+            }
+            else
+            {
+                // Not announced: dropped, so that the next scan makes it
+                // again rather than leave it silent for good.
+                dropStaleDevices(r, k, 0);
+                printErr("update device failed%d 0\n", k);
+            }
+            return;
+        }
+    }
+    catch (...)
+    {
+        dropStaleDevices(r, k, 0);
+        throw;
+    }
+    std::cout
+        << "updateCtrlDevice failed !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+        << std::endl;
+    std::cerr
+        << "updateCtrlDevice failed !!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!\n";
+    dropStaleDevices(r, k, 0);
+    printErr("update device failed%d 0\n", k);
+}
+
+void scanBus(int index)
+{
+    int bus = firstRaidBus + index;
+    ByteBuffer list(command::init.dataSize);
+    list.put16(0, 1);
+    list.put8(4, bus);
+    list.put8(5, 1);
+    if (sendCommand(command::init, 0, list) != 0)
+    {
+        std::cerr << "init : ProcessLibCommand fail!!!!!!!\n";
+        return;
+    }
+    uint16_t count = list.u16(ctrl_list::count);
+    std::cerr << "init : ProcessLibCommand success!!!!!!!\n";
+    printErr("ctrlList.count:%d !\n", count);
+    if (count == 0)
+    {
+        std::cerr << "No raid controller found!\n";
+        return;
+    }
+    if (count > ctrl_list::maxIds)
+    {
+        printErr("ctrlList.count %d above %zu, the rest is not read\n", count,
+                 ctrl_list::maxIds);
+        count = ctrl_list::maxIds;
+    }
+    int r = index + 1;
+    for (int k = 0; k < count; ++k)
+    {
+        int controllerId = list.u32(ctrl_list::ids + 4 * k) & 0xffff;
+        if (isInBusMap(r, k, 0))
+        {
+            if (updateCtrlDevice(r, k, 0, controllerId) != 0)
+            {
+                printErr("update device failed%d 0\n", k);
+            }
+        }
+        else
+        {
+            addCtrlDevice(r, k, controllerId);
+        }
+    }
+}
+
+} // namespace
+
+std::string devicePath(int resource, int controller, int drive)
+{
+    return std::string(rootPath) + "/rs" + std::to_string(resource) + "cs" +
+           std::to_string(controller) + "ds" + std::to_string(drive);
+}
+
+bool agentSynchronizeData()
+{
+    std::unique_lock scan(scanLock);
+    {
+        std::unique_lock cache(cacheLock);
+        _cacheUpdated = false;
+        ++_collectingCacheVersion;
+        _collectingCache.clear();
+    }
+    std::cerr << "update raid\n";
+    std::cout
+        << "get in agentSynchronizeData!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+        << std::endl;
+
+    std::vector<int> found;
+    for (int i = 0; i < raidBusCount; ++i)
+    {
+        if (probeRaidCard("/dev/i2c-" + std::to_string(firstRaidBus + i)))
+        {
+            found.push_back(i);
+        }
+    }
+    if (found.empty())
+    {
+        return false;
+    }
+
+    if (isInBusMap(0, 0, 0))
+    {
+        if (updateResourceDevice(found) != 0)
+        {
+            std::cout << "update Resource info failed" << std::endl;
+            std::cerr << "update Resource info failed\n";
+            return false;
+        }
+    }
+    else if (!addResourceDevice(found))
+    {
+        return false;
+    }
+
+    for (int index : found)
+    {
+        scanBus(index);
+    }
+    tryToUpdateCache();
+    return true;
+}
+
+void pollThread(boost::asio::io_context& io)
+{
+    using namespace std::chrono_literals;
+    std::this_thread::sleep_for(30s);
+    while (true)
+    {
+        std::cout << "This function is executed every 10 seconds"
+                  << std::endl;
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> ended = done->get_future();
+        boost::asio::post(io, [done]() {
+            try
+            {
+                agentSynchronizeData();
+            }
+            catch (const std::exception& e)
+            {
+                std::cerr << "scan failed: " << e.what() << std::endl;
+            }
+            done->set_value();
+        });
+        ended.wait();
+        std::this_thread::sleep_for(10s);
+    }
+}
+
+bool probeRaidCard(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR);
+    if (fd < 0)
+    {
+        std::cerr << "Failed to open I2C device!\n";
+        return false;
+    }
+    if (::ioctl(fd, I2C_SLAVE, 0x01) < 0)
+    {
+        std::cerr << "Failed to open I2C device!\n";
+        ::close(fd);
+        return false;
+    }
+    char none = 0;
+    bool found = ::write(fd, &none, 0) >= 0;
+    if (found)
+    {
+        printOut("RAID card found at %s\n", path.c_str());
+        printErr("RAID card found at %s\n", path.c_str());
+    }
+    else
+    {
+        printOut("RAID card not found at %s\n", path.c_str());
+        printErr("RAID card not found at %s\n", path.c_str());
+    }
+    ::close(fd);
+    return found;
+}
+
+bool anyRaidCardPresent()
+{
+    for (int i = 0; i < raidBusCount; ++i)
+    {
+        if (probeRaidCard("/dev/i2c-" + std::to_string(firstRaidBus + i)))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+int dumpHex(std::ostream& out, const void* buffer, int length)
+{
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    for (int i = 0; i < length; ++i)
+    {
+        if (i % 16 == 0)
+        {
+            out << "\n";
+        }
+        out << strprintf("%02X  ", bytes[i]);
+    }
+    out << "\n";
+    return 0;
+}
+
+} // namespace arrayscout

@@ -1,0 +1,205 @@
+#include "volume_properties.hpp"
+
+#include "controller_properties.hpp"
+#include "output.hpp"
+#include "property_cache.hpp"
+#include "storage_commands.hpp"
+
+#include <iostream>
+#include <vector>
+
+namespace arrayscout
+{
+
+std::string volumeAccessText(uint8_t accessPolicy)
+{
+    switch (accessPolicy & 0x0f)
+    {
+        case 0:
+            return "RW";
+        case 2:
+            return "READ ONLY";
+        case 3:
+            return "BLOCKED";
+        case 14:
+            return "TRANSPORT_READY";
+        case 15:
+            return "HIDDEN";
+        default:
+            return "Wrong";
+    }
+}
+
+std::string volumeDiskCacheText(uint8_t policy)
+{
+    switch (policy)
+    {
+        case 0:
+            return "Disk Default";
+        case 1:
+            return "ENABLE";
+        case 2:
+            return "DISABLE";
+        default:
+            return "Wrong";
+    }
+}
+
+std::string volumeStateText(uint8_t state)
+{
+    switch (state)
+    {
+        case 0:
+            return "OFFLINE";
+        case 1:
+            return "PARTIALLY_DEGRADED";
+        case 2:
+            return "DEGRADED";
+        case 3:
+            return "OPTIMAL";
+        default:
+            return "Unknown";
+    }
+}
+
+std::string volumeRaidText(uint8_t level, uint8_t qualifier)
+{
+    switch (level)
+    {
+        case 0:
+            return "RAID0";
+        case 1:
+            switch (qualifier)
+            {
+                case 0:
+                    return "RAID1";
+                case 1:
+                    return "RAID1E";
+                case 3:
+                    return "RAID10";
+                default:
+                    return "Unknown";
+            }
+        case 5:
+            return qualifier == 1 ? "RAID50" : "RAID5";
+        case 6:
+            return qualifier == 0 ? "RAID60" : "RAID6";
+        default:
+            return "Unknown";
+    }
+}
+
+std::string volumeCachePolicyText(uint8_t bits)
+{
+    std::string text;
+    if (bits & 0x01)
+    {
+        text += "WRITE_BACK\n";
+    }
+    // The three permissions follow read-ahead, each only with the one
+    // before it.
+    if (bits & 0x04)
+    {
+        text += "READ_AHEAD\n";
+        if (bits & 0x10)
+        {
+            text += "WRITE_CACHE_BAD_BBU\n";
+            if (bits & 0x20)
+            {
+                text += "ALLOW_WRITE_CACHE\n";
+                if (bits & 0x40)
+                {
+                    text += "ALLOW_READ_CACHE\n";
+                }
+            }
+        }
+    }
+    return text;
+}
+
+int updateVolumeProperties(int r, int c, int d, int controllerId)
+{
+    printOut("resourece_Seq:%d, ctrl_Seq:%d, ctrl_Seq:%d \n", r, c, d);
+    ByteBuffer list(command::getLdList.dataSize);
+    if (sendCommand(command::getLdList, static_cast<uint32_t>(controllerId),
+                    list) != 0)
+    {
+        std::cout << "SL_GET_LD_LIST : ProcessLibCommand fail!!!!!!!"
+                  << std::endl;
+        return 2;
+    }
+    std::cout << "SL_GET_LD_LIST : ProcessLibCommand success" << std::endl;
+    uint32_t count = list.u32(ld_list::count);
+    if (count > ld_list::maxEntries)
+    {
+        printOut("volume count %u above %zu, the rest is not read\n", count,
+                 ld_list::maxEntries);
+        count = ld_list::maxEntries;
+    }
+
+    std::vector<int32_t> ids;
+    std::vector<int32_t> seqNums;
+    std::vector<std::string> names;
+    std::vector<std::string> sizes;
+    std::vector<std::string> access;
+    std::vector<std::string> diskCache;
+    std::vector<std::string> stripes;
+    std::vector<std::string> states;
+    std::vector<int32_t> numDrives;
+    std::vector<std::string> raidTypes;
+    std::vector<std::string> cachePolicies;
+
+    for (uint32_t i = 0; i < count; ++i)
+    {
+        std::size_t entry = ld_list::entries + i * ld_list::entrySize;
+        uint8_t targetId = list.u8(entry + ld_list::targetId);
+        std::cout << "LDList.ldCount: " << count << std::endl;
+        std::cout << "LD (" << static_cast<char>(targetId) << ") state: "
+                  << static_cast<char>(list.u8(entry + ld_list::state))
+                  << std::endl;
+
+        ByteBuffer info(command::getLdInfo.dataSize);
+        StorageCommand cmd = makeCommand(
+            command::getLdInfo, static_cast<uint32_t>(controllerId),
+            info.data(), static_cast<uint32_t>(info.size()));
+        putParameter(cmd, 10, 1, targetId);
+        if (ProcessLibCommand(&cmd) != 0)
+        {
+            std::cout << "SL_Get_LD_INFO : ProcessLibCommand fail!!!!!!!"
+                      << std::endl;
+            continue;
+        }
+        std::cout << "SL_Get_LD_INFO : ProcessLibCommand success"
+                  << std::endl;
+        sizes.push_back(formatCapacity(info.u64(ld_info::blocks) * 512, 2));
+        ids.push_back(targetId);
+        seqNums.push_back(info.u16(ld_info::seqNum));
+        names.push_back(
+            deviceText(info.text(ld_info::name, ld_info::nameLength)));
+        access.push_back(volumeAccessText(info.u8(ld_info::accessPolicy)));
+        diskCache.push_back(
+            volumeDiskCacheText(info.u8(ld_info::diskCachePolicy)));
+        cachePolicies.push_back(
+            volumeCachePolicyText(info.u8(ld_info::cachePolicy)));
+        stripes.push_back(formatBlockSize(info.u8(ld_info::stripe)));
+        numDrives.push_back(info.u8(ld_info::numDrives));
+        states.push_back(volumeStateText(info.u8(ld_info::state)));
+        raidTypes.push_back(volumeRaidText(info.u8(ld_info::raidLevel),
+                                           info.u8(ld_info::qualifier)));
+    }
+
+    registerOrSetProperty(r, c, d, "LD_Ids", ids);
+    registerOrSetProperty(r, c, d, "LD_SeqNum", seqNums);
+    registerOrSetProperty(r, c, d, "LD_Names", names);
+    registerOrSetProperty(r, c, d, "LD_Sizes", sizes);
+    registerOrSetProperty(r, c, d, "LD_AccessPolicys", access);
+    registerOrSetProperty(r, c, d, "LD_WriteCachePolicys", diskCache);
+    registerOrSetProperty(r, c, d, "LD_StripeSizes", stripes);
+    registerOrSetProperty(r, c, d, "LD_States", states);
+    registerOrSetProperty(r, c, d, "LD_NumDrives", numDrives);
+    registerOrSetProperty(r, c, d, "LD_raidTypes", raidTypes);
+    registerOrSetProperty(r, c, d, "LD_CachePolicys", cachePolicies);
+    return 0;
+}
+
+} // namespace arrayscout
