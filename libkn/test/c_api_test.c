@@ -8,6 +8,7 @@
 #include <libkn/lock.h>
 #include <libkn/log.h>
 #include <libkn/misc.h>
+#include <libkn/mkfifo.h>
 #include <libkn/shm.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -73,6 +74,13 @@ int main(void)
     CHECK(fans == 4);
     cJSON_Delete(tree);
     unlink(conf);
+
+    /* The storage record's layout, and a list. */
+    CHECK(sizeof(storage_message) == KN_FIFO_BUFFER_SIZE);
+    kn_list_node* list = CreateList(0, "one", 4);
+    CHECK(list != NULL && InsertLastList(list, "two", 4) != NULL);
+    ClearList(&list);
+    CHECK(list == NULL);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);

@@ -7,10 +7,13 @@
 #define KN_EXPORT __attribute__((visibility("default")))
 #define KN_NORETURN __attribute__((noreturn))
 #define KN_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+/* Records whose byte layout is shared with other programs. */
+#define KN_PACKED __attribute__((packed))
 #else
 #define KN_EXPORT
 #define KN_NORETURN
 #define KN_PRINTF(fmt, args)
+#define KN_PACKED
 #endif
 
 #endif /* LIBKN_KN_EXPORT_H */
