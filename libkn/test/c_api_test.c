@@ -3,6 +3,7 @@
 #define _POSIX_C_SOURCE 200809L
 
 #include <libkn/conf.h>
+#include <libkn/i2c.h>
 #include <libkn/json.h>
 #include <libkn/kn_export.h>
 #include <libkn/lock.h>
@@ -10,6 +11,7 @@
 #include <libkn/misc.h>
 #include <libkn/mkfifo.h>
 #include <libkn/shm.h>
+#include <libkn/smbus.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -81,6 +83,10 @@ int main(void)
     CHECK(list != NULL && InsertLastList(list, "two", 4) != NULL);
     ClearList(&list);
     CHECK(list == NULL);
+
+    /* I2C and SMBus, from the library alone: no bus behind -1. */
+    CHECK(i2c_read_data(-1, 0x50, 0, 1, NULL, 4) == -1);
+    CHECK(i2c_smbus_read_byte(-1) < 0);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);

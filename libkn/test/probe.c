@@ -1,8 +1,13 @@
 /* A fresh process for the tests: checks that need a process of their own. */
+#define _GNU_SOURCE
+#include <libkn/i2c.h>
 #include <libkn/misc.h>
 #include <libkn/shm.h>
+#include <sched.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 /* The main segment is not attached until a process asks for it. */
 static int freshShm(void)
@@ -23,6 +28,26 @@ static int freshShm(void)
     return 0;
 }
 
+/* In an IPC namespace of its own where the main segment's key holds a
+ * segment too small to attach, a switch claim reports the missing segment
+ * before touching the bus. */
+static int switchWithoutSegment(void)
+{
+    if (unshare(CLONE_NEWIPC) != 0)
+    {
+        return 2;
+    }
+    if (shmget(KN_SHM_MAIN_KEY, 4096, IPC_CREAT | IPC_EXCL | 0600) < 0)
+    {
+        return 3;
+    }
+    if (switch_channel_request(-1, 0, 0, 0x70, 1) != KN_MUX_NO_SHARED_MEMORY)
+    {
+        return 4;
+    }
+    return get_shm_address() == NULL ? 0 : 5;
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "current-path") == 0)
@@ -39,6 +64,11 @@ int main(int argc, char** argv)
     {
         return freshShm();
     }
-    fprintf(stderr, "usage: probe current-path NAME | fresh-shm\n");
+    if (argc == 2 && strcmp(argv[1], "switch-without-segment") == 0)
+    {
+        return switchWithoutSegment();
+    }
+    fprintf(stderr, "usage: probe current-path NAME | fresh-shm | "
+                    "switch-without-segment\n");
     return 1;
 }
