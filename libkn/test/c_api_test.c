@@ -3,6 +3,9 @@
 #define _POSIX_C_SOURCE 200809L
 
 #include <libkn/conf.h>
+#include <libkn/cpld-rw-reg.h>
+#include <libkn/eeprom.h>
+#include <libkn/gpio.h>
 #include <libkn/i2c.h>
 #include <libkn/json.h>
 #include <libkn/kn_export.h>
@@ -87,6 +90,13 @@ int main(void)
     /* I2C and SMBus, from the library alone: no bus behind -1. */
     CHECK(i2c_read_data(-1, 0x50, 0, 1, NULL, 4) == -1);
     CHECK(i2c_smbus_read_byte(-1) < 0);
+
+    /* Devices: bad requests refused before any bus is touched. */
+    CHECK(CPLDModuleWriteRegister(-1, 0, NULL, 1) == KN_CPLD_BAD_ARGUMENT);
+    eeprom_handle handle;
+    CHECK(eeprom_open(NULL, 0x50, KN_EEPROM_TYPE_8BIT_ADDR, &handle) == -1);
+    CHECK(handle.fd == -1 && eeprom_close(&handle) == 0);
+    CHECK(get_sku() == 4);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);
