@@ -13,6 +13,7 @@
 #include <libkn/log.h>
 #include <libkn/misc.h>
 #include <libkn/mkfifo.h>
+#include <libkn/net.h>
 #include <libkn/shm.h>
 #include <libkn/smbus.h>
 #include <stdio.h>
@@ -97,6 +98,7 @@ int main(void)
     CHECK(eeprom_open(NULL, 0x50, KN_EEPROM_TYPE_8BIT_ADDR, &handle) == -1);
     CHECK(handle.fd == -1 && eeprom_close(&handle) == 0);
     CHECK(get_sku() == 4);
+    CHECK(net_mode_atoi("bond1") == 2);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);

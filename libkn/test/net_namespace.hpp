@@ -1,0 +1,12 @@
+// Whether the test process has a network namespace of its own.
+#pragma once
+
+#include <string>
+
+namespace kntest
+{
+
+extern std::string networkRefusal;
+bool privateNetwork();
+
+} // namespace kntest
