@@ -1,0 +1,176 @@
+// Times the scans of the real arrayscout (AgentSynchronizeData) over two
+// controllers of 24 drives and 8 volumes each, on the simulated storage
+// library and I2C buses: the start-up scan that creates the objects, scans
+// that find nothing changed, and scans in which every drive's state
+// changed. Runs in a private mount namespace (the inventory files land in
+// an overlay of /var) on a private bus, with one client that receives every
+// PropertiesChanged signal.
+
+#include "sdbus/bus.hpp"
+#include "sdbus/match.hpp"
+#include "storesim_description.hpp"
+#include "testkit/private_bus.hpp"
+#include "testkit/process.hpp"
+#include "testkit/sandbox.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using arrayscout_test::json;
+
+constexpr const char* service = "xyz.openbmc_project.Raid";
+constexpr const char* root = "/xyz/openbmc_project/Raid";
+constexpr const char* iface = "xyz.openbmc_project.Raid.Device";
+constexpr int controllers = 2;
+constexpr int drives = 24;
+constexpr int volumes = 8;
+constexpr int rounds = 30;
+
+json description(int fwState)
+{
+    json list = json::array();
+    for (int c = 0; c < controllers; ++c)
+    {
+        json ctrl = arrayscout_test::controller(c, drives, volumes);
+        ctrl["bbu"] = {{"status", 0}};
+        for (auto& d : ctrl["drives"])
+        {
+            d["fwState"] = fwState;
+        }
+        list.push_back(ctrl);
+    }
+    // Both controllers behind the card on bus 14: the first one's drives
+    // go through the confirmation and the inventory files.
+    return {{"buses", json::array({arrayscout_test::card(14, list)})}};
+}
+
+struct Figures
+{
+    std::vector<double> ms;
+
+    void print(const std::string& what, std::size_t signalsPerCall) const
+    {
+        auto sorted = ms;
+        std::sort(sorted.begin(), sorted.end());
+        double sum = 0;
+        for (double v : sorted)
+        {
+            sum += v;
+        }
+        std::printf("%-40s median %7.2f ms  mean %7.2f ms  min %7.2f ms  "
+                    "max %7.2f ms  (%zu calls, %zu PropertiesChanged each)\n",
+                    what.c_str(), sorted[sorted.size() / 2],
+                    sum / sorted.size(), sorted.front(), sorted.back(),
+                    sorted.size(), signalsPerCall);
+    }
+};
+
+double millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(
+               std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+} // namespace
+
+int main()
+{
+    std::string refused = testkit::enterSandbox({.overlays = {"/var"}});
+    if (!refused.empty())
+    {
+        std::cerr << "arrayscout_bench: no sandbox: " << refused << "\n";
+        return 77;
+    }
+    const char* binary = std::getenv("ARRAYSCOUT");
+    const char* i2c = std::getenv("ARRAYSCOUT_I2CSIM");
+    if (binary == nullptr || i2c == nullptr)
+    {
+        std::cerr << "arrayscout_bench: ARRAYSCOUT or ARRAYSCOUT_I2CSIM is "
+                     "not set\n";
+        return 1;
+    }
+
+    testkit::PrivateBus privateBus;
+    auto client = sdbus::Bus::newSystem();
+    std::size_t signals = 0;
+    sdbus::Match match(client,
+                       std::string("type='signal',sender='") + service +
+                           "',interface='org.freedesktop.DBus.Properties',"
+                           "member='PropertiesChanged'",
+                       [&signals](sdbus::Message&) { ++signals; });
+    auto drain = [&client] {
+        while (client.process() > 0)
+        {}
+    };
+
+    arrayscout_test::Description sim;
+    sim.write(description(0));
+    std::string asan =
+        std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS")
+                                               : "";
+    auto started = std::chrono::steady_clock::now();
+    testkit::Process daemon(testkit::Process::Options{
+        .argv = {binary},
+        .env = {{"STORESIM_CONFIG", sim.path()},
+                {"LD_PRELOAD", i2c},
+                {"ASAN_OPTIONS", asan + ":verify_asan_link_order=0"}}});
+    if (!daemon.waitForBusName(service))
+    {
+        std::cerr << "arrayscout did not start: " << daemon.err() << "\n";
+        return 1;
+    }
+    client.callMethod(service, root, "org.freedesktop.DBus.Peer", "Ping");
+    double startMs = millisecondsSince(started);
+    drain();
+
+    auto timedSync = [&]() {
+        signals = 0;
+        auto start = std::chrono::steady_clock::now();
+        auto reply =
+            client.callMethod(service, root, iface, "AgentSynchronizeData");
+        double ms = millisecondsSince(start);
+        drain();
+        if (!reply.unpack<bool>())
+        {
+            std::cerr << "AgentSynchronizeData answered false\n";
+            std::exit(1);
+        }
+        return ms;
+    };
+
+    Figures unchanged;
+    std::size_t unchangedSignals = 0;
+    for (int i = 0; i < rounds; ++i)
+    {
+        unchanged.ms.push_back(timedSync());
+        unchangedSignals = std::max(unchangedSignals, signals);
+    }
+
+    Figures changed;
+    std::size_t changedSignals = 0;
+    for (int i = 0; i < rounds; ++i)
+    {
+        sim.write(description(i % 2 == 0 ? 0x18 : 0));
+        changed.ms.push_back(timedSync());
+        changedSignals = std::max(changedSignals, signals);
+    }
+
+    std::printf("arrayscout: %d controllers x %d drives x %d volumes "
+                "(half SAS, half SATA drives)\n",
+                controllers, drives, volumes);
+    std::printf("%-40s %7.2f ms\n", "start-up (first scan) to first answer",
+                startMs);
+    unchanged.print("AgentSynchronizeData, unchanged", unchangedSignals);
+    changed.print("AgentSynchronizeData, drive states changed",
+                  changedSignals);
+    return 0;
+}
