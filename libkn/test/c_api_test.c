@@ -2,6 +2,7 @@
  * Nothing here touches a fixed path or a shared segment. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <libkn/common.h>
 #include <libkn/conf.h>
 #include <libkn/cpld-rw-reg.h>
 #include <libkn/eeprom.h>
@@ -99,6 +100,12 @@ int main(void)
     CHECK(handle.fd == -1 && eeprom_close(&handle) == 0);
     CHECK(get_sku() == 4);
     CHECK(net_mode_atoi("bond1") == 2);
+
+    /* User access rules: the tables, and a refused check. */
+    CHECK(strcmp(userInterfaceStr[INTERFACE_SSH], "INTERFACE_SSH") == 0);
+    CHECK(strcmp(ErrorCodeStr[KN_USER_FILE_NOT_EXIST - 4096],
+                 "FILE NOT EXIST") == 0);
+    CHECK(checkUser(NULL, "", "", INTERFACE_WEB) == KN_USER_INTERNAL_ERROR);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);
