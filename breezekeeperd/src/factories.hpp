@@ -22,8 +22,9 @@ using HelperFactory = std::function<std::unique_ptr<DbusHelperInterface>()>;
 /** The system clock. */
 std::chrono::system_clock::time_point systemNow();
 
-/** A new bmcmon::DbusHelper on a new connection to the system bus. Throws
- *  sdbus::SdBusError when the bus cannot be reached. */
+/** A new bmcmon::DbusHelper on a new connection to the system bus, ready
+ *  for use (connected and authenticated). Throws sdbus::SdBusError when the
+ *  bus cannot be reached. */
 std::unique_ptr<DbusHelperInterface> newSystemHelper();
 
 } // namespace bmcmon
