@@ -1,0 +1,214 @@
+// The real daemon as a child process on a private bus against the simulated
+// platform: its command line, its start-up and first passes, and (in their
+// own test runs, as they wait for the 30 s grace period) its first health
+// decision and its end when the health service cannot be asked.
+
+#include "sim_config.hpp"
+#include "test_support.hpp"
+#include "testkit/commands.hpp"
+#include "testkit/journal.hpp"
+#include "testkit/process.hpp"
+#include "testkit/simulator.hpp"
+#include "testkit/stubs.hpp"
+#include "testkit/tempdir.hpp"
+
+namespace bmcmon::test
+{
+namespace
+{
+
+namespace fs = std::filesystem;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
+
+constexpr auto afterGrace = 45s;
+
+class Daemon : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        if (!testkit::sandboxed())
+        {
+            GTEST_SKIP() << testkit::sandboxRefusal();
+        }
+        fs::remove_all("/var/inventory");
+        fs::remove("/usr/share/breezekeeper/powercap");
+        stubs.add("log-util");
+        stubs.add("systemctl");
+        writeFanScript(dir / "runs", 0);
+    }
+
+    std::unique_ptr<testkit::Process> daemon(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), std::getenv("BREEZEKEEPERD"));
+        return std::make_unique<testkit::Process>(testkit::Process::Options{
+            .argv = args, .pathPrepend = {stubs.path()}});
+    }
+
+    std::optional<testkit::JournalEntry> journalLine(const std::string& text)
+    {
+        return journal.waitFor(
+            [&](const testkit::JournalEntry& e) {
+            return e.contains("MESSAGE") && e.at("MESSAGE") == text;
+            },
+            10s);
+    }
+
+    testkit::JournalCapture journal;
+    testkit::CommandStubs stubs;
+    testkit::TempDir dir;
+};
+
+TEST_F(Daemon, Help)
+{
+    auto d = daemon({"--help"});
+    EXPECT_EQ(d->waitExit(), 0);
+    EXPECT_THAT(d->out(), HasSubstr("OpenBMC Fan Control Daemon"));
+    EXPECT_THAT(d->out(), HasSubstr("-f,--fan"));
+    EXPECT_THAT(d->out(), HasSubstr("Fan ID List to be monitor"));
+}
+
+TEST_F(Daemon, NoFanList)
+{
+    for (auto args :
+         {std::vector<std::string>{}, std::vector<std::string>{"-f", ""}})
+    {
+        journal.clear();
+        auto d = daemon(args);
+        EXPECT_EQ(d->waitExit(), 255);
+        auto started = journalLine("breezekeeper started");
+        ASSERT_TRUE(started);
+        EXPECT_EQ(started->at("PRIORITY"), "6");
+        EXPECT_EQ(started->at("CODE_LINE"), "109");
+        EXPECT_EQ(started->at("CODE_FUNC"), "main");
+        auto none = journalLine("FAN ID is NOT specified");
+        ASSERT_TRUE(none);
+        EXPECT_EQ(none->at("PRIORITY"), "6");
+        EXPECT_EQ(none->at("CODE_LINE"), "129");
+        EXPECT_EQ(none->at("CODE_FUNC"), "main");
+    }
+}
+
+TEST_F(Daemon, BadCommandLines)
+{
+    // Ids the fan masks cannot hold are refused.
+    auto big = daemon({"-f", "1,32"});
+    EXPECT_EQ(big->waitExit(), 255);
+    EXPECT_THAT(big->err(), HasSubstr("Fan ID out of range (0 to 31): 32"));
+    auto entry = journalLine("Fan ID out of range (0 to 31): 32");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->at("PRIORITY"), "3");
+
+    auto unknown = daemon({"--speed", "3"});
+    auto status = unknown->waitExit();
+    ASSERT_TRUE(status);
+    EXPECT_NE(*status, 0);
+    EXPECT_NE(*status, 255);
+    EXPECT_THAT(unknown->err(), HasSubstr("--speed"));
+}
+
+TEST_F(Daemon, WithoutTheHostStateItDoesNotStart)
+{
+    auto config = platformConfig({3000}, "low-noise");
+    config["services"][1]["absent"] = true;
+    testkit::Simulator sim(config);
+    auto d = daemon({"-f", "0"});
+    EXPECT_EQ(d->waitExit(), 1);
+    EXPECT_THAT(d->err(), HasSubstr("createHostStateDbusPassive: exception: "));
+    EXPECT_THAT(d->err(), HasSubstr("Cannot monitor fans without the host "
+                                    "state reader\n"));
+}
+
+TEST_F(Daemon, StartUpAndFirstPasses)
+{
+    testkit::Simulator sim(platformConfig({3000, 0, 3200, 3300}, "low-noise"));
+    fs::create_directories("/var/inventory/fan");
+    writeFile("/var/inventory/fan/f2", "");
+
+    auto d = daemon({"-f", "0,1,2,3"});
+    // The first pass runs at start-up.
+    ASSERT_TRUE(d->waitForOutput("Fan is added to be confirmed. id: 3", true))
+        << d->err();
+    const std::string err = d->err();
+    EXPECT_THAT(err, HasSubstr("Host state changed. Value: 0 -> 1\n"));
+    EXPECT_THAT(err, HasSubstr("Load fan states. ID: 0, Failed: 0.\n"
+                               "Load fan states. ID: 1, Failed: 0.\n"
+                               "Load fan states. ID: 2, Failed: 1.\n"
+                               "Load fan states. ID: 3, Failed: 0.\n"));
+    EXPECT_THAT(err, HasSubstr("Fan is added to be confirmed. id: 1, "
+                               "recordFailed: 0, currentFailed: 1\n"));
+    EXPECT_THAT(err, HasSubstr("Fan is added to be confirmed. id: 2, "
+                               "recordFailed: 1, currentFailed: 0\n"));
+
+    // A tachometer signal is taken at once, and the next pass (3 s later)
+    // puts the new state under confirmation.
+    sim.setProperty(fanService, simFanPath(0), sensorValueIntf, "Value", "d",
+                    0.0);
+    EXPECT_TRUE(
+        d->waitForOutput("Fan state changed. id: 0, value: 3000 -> 0", true));
+    EXPECT_TRUE(d->waitForOutput("Change its state to be confirmed. id: 0, "
+                                 "recordFailed: 0, confirmFailed: 0 -> 1",
+                                 true));
+
+    // Nothing is decided yet: no command, no health flag, no event.
+    EXPECT_TRUE(d->running());
+    EXPECT_THAT(stubs.calls("systemctl"), IsEmpty());
+    EXPECT_THAT(stubs.calls("log-util"), IsEmpty());
+    EXPECT_TRUE(fs::exists("/var/inventory/fan/f2"));
+    EXPECT_FALSE(fs::exists("/usr/share/breezekeeper/powercap"));
+    EXPECT_EQ(sim.count("Create"), 0u);
+}
+
+// Waits for the grace period: run on its own (see meson.build).
+TEST_F(Daemon, AfterGraceHealthAndMode)
+{
+    testkit::Simulator sim(platformConfig({3000, 3100}, "high-perf"));
+    testkit::Process hub(
+        {.argv = {std::getenv("VIGILHUB")}, .env = {}, .pathPrepend = {}});
+    ASSERT_TRUE(hub.waitForBusName(vigilhubService)) << hub.err();
+    // The flag was left false: with good fans the daemon sets it true.
+    ASSERT_EQ(
+        testkit::busctl({"set-property", vigilhubService, fanFlagPath,
+                         "xyz.openbmc_project.Status", "Health", "b", "false"})
+            .status,
+        0);
+
+    auto d = daemon({"-f", "0,1"});
+    ASSERT_TRUE(d->waitForOutput("Fan mode is changed. Transfer Mode: "
+                                 "Unknown -> HighPerf",
+                                 true, afterGrace))
+        << d->err();
+    EXPECT_THAT(d->err(), HasSubstr("Set fan health state. Health: fail -> "
+                                    "health of 1\n"));
+    auto flag = testkit::busctl({"get-property", vigilhubService, fanFlagPath,
+                                 "xyz.openbmc_project.Status", "Health"});
+    EXPECT_EQ(flag.out, "b true\n");
+    EXPECT_TRUE(testkit::waitUntil(
+        [&] { return stubs.calls("systemctl").size() == 1; }, 10s));
+    EXPECT_THAT(stubs.calls("systemctl"),
+                ElementsAre(ElementsAre("restart", "fan-speed-control")));
+    EXPECT_EQ(readFile("/usr/share/breezekeeper/powercap"), "false");
+    EXPECT_TRUE(d->running());
+}
+
+// Waits for the grace period: run on its own (see meson.build).
+TEST_F(Daemon, AfterGraceWithoutHealthServiceItEnds)
+{
+    testkit::Simulator sim(platformConfig({3000}, "low-noise"));
+    auto d = daemon({"-f", "0"});
+    auto status = d->waitExit(afterGrace);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 1);
+    EXPECT_THAT(d->err(), HasSubstr("sd_bus_call: "));
+    auto entry = journalLine("Get Fan Health Properties Failed");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->at("PRIORITY"), "3");
+    EXPECT_THAT(entry->at("WHAT"), HasSubstr("xyz.openbmc_project.vigilhub"));
+    EXPECT_THAT(stubs.calls("systemctl"), IsEmpty());
+}
+
+} // namespace
+} // namespace bmcmon::test
