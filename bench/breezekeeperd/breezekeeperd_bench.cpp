@@ -1,0 +1,301 @@
+// Cost of the fan daemon's monitor pass with 8 fans, in process against
+// the simulated platform on a private bus (readers, helpers and the shell
+// commands all real; log-util and systemctl are recording stand-ins), on a
+// clock moved by hand so every kind of pass can be had at once:
+//   - set-up: the controller's readers and 8 fan readers made;
+//   - a quiet pass: nothing changed, the mode already applied;
+//   - a pass noting 8 flips: 8 states put under confirmation;
+//   - a confirming pass: 8 fans confirmed failed (8 removed events and the
+//     redundancy event through the shell, the health flag written, the
+//     mode switched), then 8 confirmed back.
+// Then the real daemon with 8 fans: its CPU time over three idle passes.
+
+#include "bmcmon/dbus_types.hpp"
+#include "fan_controller.hpp"
+#include "fan_dbus_passive.hpp"
+#include "sdbus/asio_connection.hpp"
+#include "testkit/private_bus.hpp"
+#include "testkit/process.hpp"
+#include "testkit/sandbox.hpp"
+#include "testkit/simulator.hpp"
+#include "testkit/stubs.hpp"
+#include "testkit/wait.hpp"
+
+#include <sys/resource.h>
+
+#include <boost/asio/io_context.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using json = nlohmann::json;
+using TimePoint = std::chrono::system_clock::time_point;
+constexpr int fans = 8;
+
+json sensor(const std::string& path, double value)
+{
+    return {
+        {"path", path},
+        {"interfaces",
+         {{"xyz.openbmc_project.Sensor.Value",
+           {{"properties", {{"Value", {"d", value}}, {"Scale", {"x", 0}}}}}},
+          {"xyz.openbmc_project.Sensor.Threshold.Critical",
+           {{"properties",
+             {{"CriticalAlarmLow", {"b", false}},
+              {"CriticalAlarmHigh", {"b", false}}}}}}}}};
+}
+
+json object(const std::string& path, const std::string& intf, json props)
+{
+    return {{"path", path},
+            {"interfaces", {{intf, {{"properties", std::move(props)}}}}}};
+}
+
+json platform()
+{
+    json fanObjects = json::array();
+    for (int i = 0; i < fans; ++i)
+    {
+        fanObjects.push_back(sensor(
+            "/xyz/openbmc_project/sensors/fan_tach/FAN" + std::to_string(i),
+            3000.0));
+    }
+    return {
+        {"services",
+         {{{"name", "xyz.openbmc_project.FanSensor"}, {"objects", fanObjects}},
+          {{"name", "xyz.openbmc_project.State.Host"},
+           {"objects",
+            {object("/xyz/openbmc_project/state/host0",
+                    "xyz.openbmc_project.State.Host",
+                    {{"CurrentHostState",
+                      {"s", "xyz.openbmc_project.State.Host.HostState."
+                            "Running"}}})}}},
+          {{"name", "xyz.openbmc_project.Settings"},
+           {"objects",
+            {object("/xyz/openbmc_project/control/thermal",
+                    "xyz.openbmc_project.Control.ThermalMode",
+                    {{"Current", {"s", "low-noise"}}}),
+             object("/xyz/openbmc_project/control/host0/power_cap",
+                    "xyz.openbmc_project.Control.Power.Cap",
+                    {{"PowerCap", {"u", 1000}},
+                     {"PowerCapEnable", {"b", true}}})}}},
+          {{"name", "xyz.openbmc_project.PowerSensor"},
+           {"objects",
+            {sensor("/xyz/openbmc_project/sensors/power/total_power", 300.0)}}},
+          {{"name", "xyz.openbmc_project.vigilhub"},
+           {"objects",
+            {object("/xyz/openbmc_project/vigilhub/fan",
+                    "xyz.openbmc_project.Status", {{"Health", {"b", true}}})}}},
+          {{"name", "xyz.openbmc_project.Logging"},
+           {"objects",
+            {{{"path", "/xyz/openbmc_project/logging"},
+              {"interfaces",
+               {{"xyz.openbmc_project.Logging.Create",
+                 {{"methods",
+                   {{"Create", {{"in", "ssa{ss}"}, {"out", ""}}}}}}}}}}}}}}}};
+}
+
+struct Figures
+{
+    std::vector<double> wall;
+    std::vector<double> cpu;
+
+    void print(const char* what, const char* unit, double scale) const
+    {
+        auto w = wall;
+        std::sort(w.begin(), w.end());
+        double sum = 0;
+        for (double v : w)
+        {
+            sum += v;
+        }
+        double cpuSum = 0;
+        for (double v : cpu)
+        {
+            cpuSum += v;
+        }
+        std::printf("%-34s median %9.3f %s  mean %9.3f %s  min %9.3f %s  "
+                    "max %9.3f %s  cpu %9.3f %s/pass  (%zu)\n",
+                    what, w[w.size() / 2] * scale, unit, sum / w.size() * scale,
+                    unit, w.front() * scale, unit, w.back() * scale, unit,
+                    cpuSum / cpu.size() * scale, unit, w.size());
+    }
+};
+
+/** CPU seconds of this process and of its ended children. */
+double cpuSeconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN})
+    {
+        rusage u{};
+        getrusage(who, &u);
+        total += u.ru_utime.tv_sec + u.ru_stime.tv_sec +
+                 (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+template <typename F>
+void measure(Figures& f, F&& step)
+{
+    const double cpu0 = cpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    step();
+    f.wall.push_back(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+            .count());
+    f.cpu.push_back(cpuSeconds() - cpu0);
+}
+
+/** CPU time of a process so far, in seconds (nanosecond resolution). */
+double processCpu(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/schedstat");
+    double nanoseconds = 0;
+    stat >> nanoseconds;
+    return nanoseconds / 1e9;
+}
+
+} // namespace
+
+int main()
+{
+    std::string refused = testkit::enterSandbox(
+        {.overlays = {"/var", "/usr/share", "/usr/bin"},
+         .mkdirs = {"/usr/share/breezekeeper", "/var/inventory/fan"}});
+    if (!refused.empty())
+    {
+        std::printf("breezekeeperd bench skipped: %s\n", refused.c_str());
+        return 0;
+    }
+    testkit::PrivateBus bus;
+    testkit::Simulator sim(platform());
+    testkit::CommandStubs stubs;
+    stubs.add("log-util");
+    stubs.add("systemctl");
+    setenv("PATH", (stubs.path() + ":" + std::getenv("PATH")).c_str(), 1);
+    {
+        std::ofstream script("/usr/bin/fan-max-speed.sh");
+        script << "#!/bin/bash\nexit 0\n";
+    }
+
+    // The daemon's lines are not part of the figures.
+    std::ostringstream lines;
+    std::streambuf* oldErr = std::cerr.rdbuf(lines.rdbuf());
+
+    boost::asio::io_context io;
+    sdbus::AsioConnection conn(io, sdbus::Bus::newSystem());
+    TimePoint now = std::chrono::system_clock::now();
+    bmcmon::Clock clock = [&now] { return now; };
+    std::vector<uint32_t> ids;
+    for (uint32_t i = 0; i < fans; ++i)
+    {
+        ids.push_back(i);
+    }
+
+    Figures setup;
+    for (int round = 0; round < 10; ++round)
+    {
+        measure(setup, [&] {
+            bmcmon::FanController c(conn.bus(), bmcmon::newSystemHelper(),
+                                    bmcmon::newSystemHelper, clock);
+            c.initFanController();
+            c.assignFanIds(ids);
+        });
+    }
+
+    bmcmon::FanController controller(conn.bus(), bmcmon::newSystemHelper(),
+                                     bmcmon::newSystemHelper, clock);
+    controller.initFanController();
+    controller.assignFanIds(ids);
+    // Past the grace period and the host's settling, first states confirmed,
+    // mode applied.
+    for (int i = 0; i < 25; ++i)
+    {
+        controller.evaluateFanMode();
+        now += 3s;
+    }
+    auto fan = [&](uint32_t id) -> bmcmon::FanDbusPassive& {
+        return static_cast<bmcmon::FanDbusPassive&>(
+            *controller.getFanManager().getReaders()[id]);
+    };
+
+    Figures quiet;
+    for (int round = 0; round < 2000; ++round)
+    {
+        measure(quiet, [&] { controller.evaluateFanMode(); });
+        now += 3s;
+    }
+
+    Figures noting;
+    Figures confirming;
+    for (int round = 0; round < 10; ++round)
+    {
+        const double value = (round % 2 == 0) ? 0.0 : 3000.0;
+        for (uint32_t id = 0; id < fans; ++id)
+        {
+            fan(id).updateFanValue(value, false);
+        }
+        measure(noting, [&] { controller.evaluateFanMode(); });
+        now += 12s;
+        measure(confirming, [&] { controller.evaluateFanMode(); });
+        now += 3s;
+    }
+    std::cerr.rdbuf(oldErr);
+
+    if (controller.getFanManager().getConfirmed() != 0)
+    {
+        std::printf("unexpected: fans left confirmed failed\n");
+        return 1;
+    }
+
+    std::printf("breezekeeperd, %d fans (in process, simulated platform)\n",
+                fans);
+    setup.print("set-up (readers made)", "ms", 1e3);
+    quiet.print("quiet pass", "us", 1e6);
+    noting.print("pass noting 8 flips", "us", 1e6);
+    confirming.print("pass confirming 8 fans (events)", "ms", 1e3);
+    std::printf("  (a confirming pass runs 8 x 3 event commands, the "
+                "redundancy event's 2, the mode's commands and 2 or 3 "
+                "D-Bus calls; the cpu figure includes the shell and the "
+                "commands run)\n");
+
+    // The real daemon: CPU time over three idle passes after start-up.
+    const char* exe = std::getenv("BREEZEKEEPERD");
+    if (exe == nullptr)
+    {
+        return 0;
+    }
+    testkit::Process daemon({.argv = {exe, "-f", "0,1,2,3,4,5,6,7"},
+                             .pathPrepend = {stubs.path()}});
+    if (!daemon.waitForOutput("Fan is added to be confirmed. id: 7", true))
+    {
+        std::printf("the daemon did not start: %s\n", daemon.err().c_str());
+        return 1;
+    }
+    const double started = processCpu(daemon.pid());
+    const auto t0 = std::chrono::steady_clock::now();
+    testkit::waitUntil([] { return false; }, 9s); // three passes
+    const double idle = processCpu(daemon.pid()) - started;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+            .count();
+    std::printf("real daemon: start-up cpu %.3f ms; idle cpu %.3f ms over "
+                "%.1f s (3 passes, signals none), %.3f ms per pass\n",
+                started * 1e3, idle * 1e3, seconds, idle / 3 * 1e3);
+    return 0;
+}
