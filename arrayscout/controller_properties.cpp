@@ -196,8 +196,8 @@ std::string bbuState(int controllerId, const ByteBuffer& info)
     }
     std::cout << "BBU : supported" << std::endl;
     ByteBuffer health(command::getCtrlHealth.dataSize);
-    if (sendCommand(command::getCtrlHealth,
-                    static_cast<uint32_t>(controllerId), health) != 0)
+    if (sendCommand(command::getCtrlHealth, static_cast<uint32_t>(controllerId),
+                    health) != 0)
     {
         std::cout << "GET_BBU_HEALTH failed" << std::endl;
         return "Wrong when getting state";
@@ -234,9 +234,9 @@ int updateCtrlDevice(int r, int c, int d, int controllerId)
     registerOrSetProperty(
         r, c, d, "SerialNumber",
         deviceText(info.text(ctrl_info::serial, ctrl_info::serialLength)));
-    registerOrSetProperty(r, c, d, "FirmwareVersion",
-                          deviceText(info.text(ctrl_info::firmware,
-                                               ctrl_info::firmwareLength)));
+    registerOrSetProperty(
+        r, c, d, "FirmwareVersion",
+        deviceText(info.text(ctrl_info::firmware, ctrl_info::firmwareLength)));
     registerOrSetProperty(r, c, d, "TotalCacheSizeMiB",
                           static_cast<int32_t>(info.u16(ctrl_info::cacheMiB)));
     registerOrSetProperty(r, c, d, "PortCount",

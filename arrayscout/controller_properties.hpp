@@ -15,8 +15,7 @@ namespace arrayscout
 /** Refreshes controller `controllerId` published as (resource, controller,
  *  drive): 0, or 2 when the controller, drive list or volume list could not
  *  be read (what was published before the failure stays). */
-int updateCtrlDevice(int resource, int controller, int drive,
-                     int controllerId);
+int updateCtrlDevice(int resource, int controller, int drive, int controllerId);
 
 /** Stripe size text of a size code: 512B, 1KB..512KB, 1MB..512MB,
  *  1GB..512GB; "Unknown" above 30. */

@@ -54,17 +54,15 @@ std::string snmpTrapCommandLine(const std::string& trapOid,
                                 const std::string& text,
                                 const std::string& oid2, int number)
 {
-    return events::SnmpTrapCommand(
-               trapOid,
-               {events::TrapBinding::text(oid1, text),
-                events::TrapBinding::integer(oid2, number)},
-               false)
+    return events::SnmpTrapCommand(trapOid,
+                                   {events::TrapBinding::text(oid1, text),
+                                    events::TrapBinding::integer(oid2, number)},
+                                   false)
         .str();
 }
 
 std::string logCommandLine(const std::string& messageId,
-                           const std::string& args,
-                           const std::string& message)
+                           const std::string& args, const std::string& message)
 {
     constexpr std::string_view prefix = "OpenBMC.0.1.";
     std::string id = messageId;
@@ -91,8 +89,7 @@ std::string stateCommandLine(bool healthy)
 }
 
 void sendSNMPTrap(const std::string& trapOid, const std::string& oid1,
-                  const std::string& text, const std::string& oid2,
-                  int number)
+                  const std::string& text, const std::string& oid2, int number)
 {
     std::string line = snmpTrapCommandLine(trapOid, oid1, text, oid2, number);
     std::cout << "sendSNMPTrap cmd: " << line << std::endl;
@@ -201,9 +198,8 @@ void tryToUpdateCache()
             oldNames = *old;
         }
         _publishedCache = _collectingCache;
-        published =
-            *findDevice(_publishedCache, eventResource, eventController,
-                        eventDrive);
+        published = *findDevice(_publishedCache, eventResource, eventController,
+                                eventDrive);
     }
 
     if (oldNames && *oldNames != newNames)

@@ -34,8 +34,7 @@ void diffPhysicalDisks(const std::vector<std::string>& oldList,
 
 /** The trap of an event through the logging service's Create method. */
 void sendSNMPTrap(const std::string& trapOid, const std::string& oid1,
-                  const std::string& text, const std::string& oid2,
-                  int number);
+                  const std::string& text, const std::string& oid2, int number);
 
 /** The Redfish log entry of an event, priority 4. */
 void sendLog(const std::string& messageId, const std::string& args,
@@ -50,8 +49,7 @@ std::string snmpTrapCommandLine(const std::string& trapOid,
                                 const std::string& text,
                                 const std::string& oid2, int number);
 std::string logCommandLine(const std::string& messageId,
-                           const std::string& args,
-                           const std::string& message);
+                           const std::string& args, const std::string& message);
 std::string stateCommandLine(bool healthy);
 
 } // namespace arrayscout

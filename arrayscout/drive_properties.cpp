@@ -336,9 +336,9 @@ void readScsiIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
     }
     request.put32(scsi::transferLength, scsi::inquiryLength);
 
-    StorageCommand cmd = makeCommand(
-        command::scsiPassthru, static_cast<uint32_t>(controllerId),
-        request.data(), static_cast<uint32_t>(request.size()));
+    StorageCommand cmd =
+        makeCommand(command::scsiPassthru, static_cast<uint32_t>(controllerId),
+                    request.data(), static_cast<uint32_t>(request.size()));
     putParameter(cmd, 8, 2, deviceId);
     printOut("\nLCP Data size : %d\n", static_cast<int>(request.size()));
     printOut("\npSCSI PASSTHRU dump : ");
@@ -363,9 +363,8 @@ void readScsiIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
                  "Defined)\n",
                  scsiStatus);
     }
-    std::size_t count =
-        std::min<std::size_t>(request.u32(scsi::transferLength),
-                              scsi::inquiryLength);
+    std::size_t count = std::min<std::size_t>(request.u32(scsi::transferLength),
+                                              scsi::inquiryLength);
     ByteBuffer inquiry(scsi::inquiryLength);
     std::string returned = request.raw(scsi::data, count);
     for (std::size_t i = 0; i < returned.size(); ++i)
@@ -491,8 +490,7 @@ int updateDriveProperties(int r, int c, int d, int controllerId)
     registerOrSetProperty(r, c, d, "PD_vendorIds", a.vendorIds);
     registerOrSetProperty(r, c, d, "PD_serialNumbers", a.serialNumbers);
     registerOrSetProperty(r, c, d, "PD_capableSpeedGbss", a.capableSpeeds);
-    registerOrSetProperty(r, c, d, "PD_negotiateSpeedGbss",
-                          a.negotiatedSpeeds);
+    registerOrSetProperty(r, c, d, "PD_negotiateSpeedGbss", a.negotiatedSpeeds);
     registerOrSetProperty(r, c, d, "PD_rotationSpeedRPMs", a.rotationSpeeds);
     registerOrSetProperty(r, c, d, "PD_predictedMediaLifeLeftPercents",
                           a.lifeLeftPercents);
@@ -507,8 +505,7 @@ int updateDriveProperties(int r, int c, int d, int controllerId)
     registerOrSetProperty(r, c, d, "PD_fwStates", a.fwStates);
     registerOrSetProperty(r, c, d, "PD_seqNums", a.seqNums);
     registerOrSetProperty(r, c, d, "PD_Manufacturers", a.manufacturers);
-    registerOrSetProperty(r, c, d, "PD_FirmwareRevisions",
-                          a.firmwareRevisions);
+    registerOrSetProperty(r, c, d, "PD_FirmwareRevisions", a.firmwareRevisions);
     printOut("%d physical driver\n", drives);
     printOut("%d enclosure device\n", enclosures);
     registerOrSetProperty(r, c, d, "PDcount", drives);

@@ -80,8 +80,7 @@ std::optional<std::string> raidInventoryText(const PropertyMap& properties)
     using Strings = std::vector<std::string>;
     const auto* model = property<std::string>(properties, "Model");
     const auto* health = property<std::string>(properties, "HealthState");
-    const auto* firmware =
-        property<std::string>(properties, "FirmwareVersion");
+    const auto* firmware = property<std::string>(properties, "FirmwareVersion");
     const auto* cache = property<int32_t>(properties, "TotalCacheSizeMiB");
     const auto* protocols =
         property<Strings>(properties, "SupportedDeviceProtocols");
@@ -144,16 +143,11 @@ std::optional<std::string> diskInventoryText(const PropertyMap& properties)
     std::string text;
     for (std::size_t i = 0; i < n; ++i)
     {
-        Strings fields = {std::to_string(i),
-                          (*names)[i],
-                          (*models)[i],
-                          (*makers)[i],
-                          (*revisions)[i],
-                          (*media)[i],
-                          (*protocols)[i],
-                          std::to_string((*locate)[i]),
-                          (*serials)[i],
-                          std::to_string((*bytes)[i])};
+        Strings fields = {std::to_string(i), (*names)[i],
+                          (*models)[i],      (*makers)[i],
+                          (*revisions)[i],   (*media)[i],
+                          (*protocols)[i],   std::to_string((*locate)[i]),
+                          (*serials)[i],     std::to_string((*bytes)[i])};
         std::cout << "diskDataList: " << joinStrings(fields, ',') << std::endl;
         text += joinStrings(fields, '\t') + "\n";
     }
@@ -220,8 +214,8 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
         return false;
     }
     int error = 0;
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, content) &&
-              ::fsync(fd) == 0;
+    bool ok =
+        ::fchmod(fd, 0644) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
     if (!ok)
     {
         error = errno;

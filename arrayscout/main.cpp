@@ -62,38 +62,39 @@ int main()
         announce(root->registerMethod("LocatePD",
                                       [](int32_t, int32_t ctrl, int32_t pd,
                                          int32_t duration) -> int32_t {
-            return locatePd(ctrl, pd, duration);
-        }),
+                                          return locatePd(ctrl, pd, duration);
+                                      }),
                  "LocatePD");
         announce(root->registerMethod(
                      "StopLocatePD",
                      [](int32_t, int32_t ctrl, int32_t pd) -> int32_t {
-            return stopLocatePd(ctrl, pd);
-        }),
+                         return stopLocatePd(ctrl, pd);
+                     }),
                  "StopLocatePD");
-        announce(root->registerMethod("DeleteVolumes",
-                                      [](int32_t, int32_t ctrl,
-                                         int32_t target, int32_t seq,
-                                         int32_t force) -> int32_t {
-            return deleteVolumes(ctrl, target, seq, force);
-        }),
+        announce(root->registerMethod(
+                     "DeleteVolumes",
+                     [](int32_t, int32_t ctrl, int32_t target, int32_t seq,
+                        int32_t force) -> int32_t {
+                         return deleteVolumes(ctrl, target, seq, force);
+                     }),
                  "DeleteVolumes");
-        announce(root->registerMethod("SetPDState",
-                                      [](int32_t, int32_t ctrl, int32_t pd,
-                                         int32_t seq,
-                                         int32_t state) -> int32_t {
-            return setPdState(ctrl, pd, seq, state);
-        }),
-                 "SetPDState");
+        announce(
+            root->registerMethod("SetPDState",
+                                 [](int32_t, int32_t ctrl, int32_t pd,
+                                    int32_t seq, int32_t state) -> int32_t {
+                                     return setPdState(ctrl, pd, seq, state);
+                                 }),
+            "SetPDState");
         announce(root->registerMethod(
                      "AddLD",
                      [](int32_t, int32_t ctrl, const std::string& name,
                         const std::vector<int32_t>& ids, int32_t stripe,
                         int32_t init, int32_t diskCache, int32_t access,
                         int32_t cache, int32_t level) -> int32_t {
-            return addLogicalDrive(ctrl, name, ids, stripe, init, diskCache,
-                                   access, cache, level);
-        }),
+                         return addLogicalDrive(ctrl, name, ids, stripe, init,
+                                                diskCache, access, cache,
+                                                level);
+                     }),
                  "AddLD");
         root->initialize();
 

@@ -83,8 +83,8 @@ int32_t locatePd(int32_t controllerId, int32_t deviceId, int32_t duration)
 
 int32_t stopLocatePd(int32_t controllerId, int32_t deviceId)
 {
-    StorageCommand cmd = makeCommand(command::stopLocatePd,
-                                     static_cast<uint32_t>(controllerId));
+    StorageCommand cmd =
+        makeCommand(command::stopLocatePd, static_cast<uint32_t>(controllerId));
     putParameter(cmd, 8, 2, static_cast<uint16_t>(deviceId));
     if (ProcessLibCommand(&cmd) != 0)
     {
@@ -215,8 +215,7 @@ int32_t addLogicalDrive(int32_t controllerId, const std::string& name,
     }
     if (size < headerSize || size > maxConfigSize)
     {
-        printErr("ConfigSummary : configuration size %u out of range\n",
-                 size);
+        printErr("ConfigSummary : configuration size %u out of range\n", size);
         return 1;
     }
     std::optional<ByteBuffer> current;
@@ -333,8 +332,7 @@ int32_t addLogicalDrive(int32_t controllerId, const std::string& name,
     std::string shortName = name.substr(0, volNameLength - 1);
     for (std::size_t i = 0; i < shortName.size(); ++i)
     {
-        config->put8(volume + volName + i,
-                     static_cast<uint8_t>(shortName[i]));
+        config->put8(volume + volName + i, static_cast<uint8_t>(shortName[i]));
     }
     config->put8(volume + volCachePolicy, cachePolicy & 0xff);
     config->put8(volume + volAccessPolicy, access);

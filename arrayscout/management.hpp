@@ -21,8 +21,8 @@ int32_t locatePd(int32_t controllerId, int32_t deviceId, int32_t duration);
 int32_t stopLocatePd(int32_t controllerId, int32_t deviceId);
 
 /** Deletes a volume: 0, or 1. */
-int32_t deleteVolumes(int32_t controllerId, int32_t targetId,
-                      int32_t seqNum, int32_t force);
+int32_t deleteVolumes(int32_t controllerId, int32_t targetId, int32_t seqNum,
+                      int32_t force);
 
 /** Sets a drive's state: 0, or the library's status. */
 int32_t setPdState(int32_t controllerId, int32_t deviceId, int32_t seqNum,

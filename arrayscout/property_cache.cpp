@@ -32,8 +32,8 @@ bool validName(const std::string& name)
     return name.find_first_not_of(allowed) == std::string::npos;
 }
 
-std::shared_ptr<sdbus::DbusInterface> interfaceOf(int resource,
-                                                  int controller, int drive)
+std::shared_ptr<sdbus::DbusInterface> interfaceOf(int resource, int controller,
+                                                  int drive)
 {
     auto r = BusMap.find(resource);
     if (r == BusMap.end())

@@ -43,8 +43,7 @@ using DeviceCache = std::map<int, std::map<int, std::map<int, PropertyMap>>>;
 
 /** resource -> controller -> drive -> the device's interface. */
 using InterfaceMap = std::map<
-    int,
-    std::map<int, std::map<int, std::shared_ptr<sdbus::DbusInterface>>>>;
+    int, std::map<int, std::map<int, std::shared_ptr<sdbus::DbusInterface>>>>;
 
 /** The object server the devices are added to; set by main. */
 extern sdbus::ObjectServer* objectServer;

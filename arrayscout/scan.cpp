@@ -31,16 +31,17 @@ namespace
  *  by the object server. */
 std::shared_ptr<sdbus::DbusInterface> addDevice(int r, int c, int d)
 {
-    auto iface = objectServer->addInterface(devicePath(r, c, d),
-                                            deviceInterface);
+    auto iface =
+        objectServer->addInterface(devicePath(r, c, d), deviceInterface);
     BusMap[r][c][d] = iface;
     return iface;
 }
 
 bool registerSync(sdbus::DbusInterface& iface)
 {
-    return iface.registerMethod("AgentSynchronizeData",
-                                []() -> bool { return agentSynchronizeData(); });
+    return iface.registerMethod("AgentSynchronizeData", []() -> bool {
+        return agentSynchronizeData();
+    });
 }
 
 bool addResourceDevice(const std::vector<int>& found)
@@ -77,8 +78,8 @@ void addCtrlDevice(int r, int k, int controllerId)
     std::cout << "addCtrlDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
               << std::endl;
     std::cerr << "addCtrlDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!\n";
-    std::cout << "addCtrlDevice" << " rs" << r << " cs" << k << " ds" << 0
-              << std::endl;
+    std::cout << "addCtrlDevice"
+              << " rs" << r << " cs" << k << " ds" << 0 << std::endl;
     auto iface = addDevice(r, k, 0);
     try
     {
@@ -219,8 +220,7 @@ void pollThread(boost::asio::io_context& io)
     std::this_thread::sleep_for(30s);
     while (true)
     {
-        std::cout << "This function is executed every 10 seconds"
-                  << std::endl;
+        std::cout << "This function is executed every 10 seconds" << std::endl;
         auto done = std::make_shared<std::promise<void>>();
         std::future<void> ended = done->get_future();
         boost::asio::post(io, [done]() {

@@ -34,8 +34,8 @@ constexpr CommandSpec setPdState{2, 19, 0};
 constexpr CommandSpec getLdInfo{3, 0, 384};
 constexpr CommandSpec deleteLd{3, 3, 0};
 constexpr CommandSpec configSummary{4, 0, 616};
-constexpr CommandSpec readConfig{4, 0, 0};  // size from the summary
-constexpr CommandSpec addConfig{4, 1, 0};   // size of the configuration
+constexpr CommandSpec readConfig{4, 0, 0}; // size from the summary
+constexpr CommandSpec addConfig{4, 1, 0};  // size of the configuration
 constexpr CommandSpec scsiPassthru{6, 0, 163};
 constexpr CommandSpec stpPassthru{6, 2, 574};
 } // namespace command

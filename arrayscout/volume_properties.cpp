@@ -159,9 +159,9 @@ int updateVolumeProperties(int r, int c, int d, int controllerId)
                   << std::endl;
 
         ByteBuffer info(command::getLdInfo.dataSize);
-        StorageCommand cmd = makeCommand(
-            command::getLdInfo, static_cast<uint32_t>(controllerId),
-            info.data(), static_cast<uint32_t>(info.size()));
+        StorageCommand cmd =
+            makeCommand(command::getLdInfo, static_cast<uint32_t>(controllerId),
+                        info.data(), static_cast<uint32_t>(info.size()));
         putParameter(cmd, 10, 1, targetId);
         if (ProcessLibCommand(&cmd) != 0)
         {
@@ -169,8 +169,7 @@ int updateVolumeProperties(int r, int c, int d, int controllerId)
                       << std::endl;
             continue;
         }
-        std::cout << "SL_Get_LD_INFO : ProcessLibCommand success"
-                  << std::endl;
+        std::cout << "SL_Get_LD_INFO : ProcessLibCommand success" << std::endl;
         sizes.push_back(formatCapacity(info.u64(ld_info::blocks) * 512, 2));
         ids.push_back(targetId);
         seqNums.push_back(info.u16(ld_info::seqNum));

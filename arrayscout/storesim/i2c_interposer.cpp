@@ -50,8 +50,7 @@ F real(const char* name)
 int busNumber(const char* path)
 {
     constexpr const char prefix[] = "/dev/i2c-";
-    if (path == nullptr ||
-        std::strncmp(path, prefix, sizeof(prefix) - 1) != 0)
+    if (path == nullptr || std::strncmp(path, prefix, sizeof(prefix) - 1) != 0)
     {
         return -1;
     }
@@ -119,7 +118,6 @@ mode_t modeArg(int flags, va_list args)
 
 extern "C"
 {
-
 __attribute__((visibility("default"))) int open(const char* path, int flags,
                                                 ...)
 {
@@ -130,8 +128,8 @@ __attribute__((visibility("default"))) int open(const char* path, int flags,
     return openCommon(path, flags, mode, "open");
 }
 
-__attribute__((visibility("default"))) int open64(const char* path,
-                                                  int flags, ...)
+__attribute__((visibility("default"))) int open64(const char* path, int flags,
+                                                  ...)
 {
     va_list args;
     va_start(args, flags);
@@ -140,8 +138,7 @@ __attribute__((visibility("default"))) int open64(const char* path,
     return openCommon(path, flags, mode, "open64");
 }
 
-__attribute__((visibility("default"))) int __open_2(const char* path,
-                                                    int flags)
+__attribute__((visibility("default"))) int __open_2(const char* path, int flags)
 {
     return openCommon(path, flags, 0, "open");
 }

@@ -17,7 +17,8 @@ bool SimConfig::refresh()
     {
         return false;
     }
-    struct stat st{};
+    struct stat st
+    {};
     if (::stat(name, &st) != 0)
     {
         return false;

@@ -33,7 +33,6 @@ constexpr int statusBadSequence = 0x0e;
 constexpr int statusBadSize = 0x0f;
 constexpr int statusUnknownCommand = 0x01;
 
-
 struct Controller
 {
     int bus = 0;
@@ -66,7 +65,8 @@ T num(const json& j, const char* key, T fallback = 0)
     return it->get<T>();
 }
 
-std::string str(const json& j, const char* key, const std::string& fallback = "")
+std::string str(const json& j, const char* key,
+                const std::string& fallback = "")
 {
     auto it = j.find(key);
     if (it == j.end() || !it->is_string())
@@ -142,8 +142,7 @@ struct Area
     {
         for (std::size_t i = 0; i < width; ++i)
         {
-            put(off + i, 1,
-                static_cast<uint8_t>(i < t.size() ? t[i] : pad));
+            put(off + i, 1, static_cast<uint8_t>(i < t.size() ? t[i] : pad));
         }
     }
 };
@@ -712,8 +711,8 @@ int process(State& s, StorageCommand* cmd, const char* name)
     }
     if (n == "ConfigSummary")
     {
-        a.put(0, 4, num<uint32_t>(c.c, "reportedConfigSize",
-                                  readConfig(c.c).size()));
+        a.put(0, 4,
+              num<uint32_t>(c.c, "reportedConfigSize", readConfig(c.c).size()));
         return 0;
     }
     if (n == "SL_READ_CONFIG")
@@ -732,9 +731,8 @@ int process(State& s, StorageCommand* cmd, const char* name)
     }
     if (n == "SL_SCSI_PASSTHRU" || n == "STPPassthru")
     {
-        uint16_t id = n == "STPPassthru"
-                          ? static_cast<uint16_t>(a.get(0, 1))
-                          : static_cast<uint16_t>(a.get(0, 2));
+        uint16_t id = n == "STPPassthru" ? static_cast<uint16_t>(a.get(0, 1))
+                                         : static_cast<uint16_t>(a.get(0, 2));
         json* d = findDrive(c, id);
         if (d == nullptr)
         {

@@ -85,7 +85,8 @@ TEST_F(Cache, PresenceAndDropping)
     EXPECT_EQ(out.str(), "This resource already in BusMap[1]!\n");
     out.str("");
     EXPECT_TRUE(isInBusMap(1, 1, 0));
-    EXPECT_THAT(out.str(), HasSubstr("This driver already in BusMap[1][1][0]!"));
+    EXPECT_THAT(out.str(),
+                HasSubstr("This driver already in BusMap[1][1][0]!"));
 
     // Dropping one of two controllers leaves the other.
     addDevice(1, 0, 0);

@@ -60,9 +60,13 @@ const Argv removedTrap(const std::string& name)
 
 Argv flag(bool healthy)
 {
-    return {"set-property", "xyz.openbmc_project.vigilhub",
-            "/xyz/openbmc_project/vigilhub/disk", "xyz.openbmc_project.Status",
-            "Health", "b", healthy ? "true" : "false"};
+    return {"set-property",
+            "xyz.openbmc_project.vigilhub",
+            "/xyz/openbmc_project/vigilhub/disk",
+            "xyz.openbmc_project.Status",
+            "Health",
+            "b",
+            healthy ? "true" : "false"};
 }
 
 } // namespace
@@ -95,8 +99,8 @@ class Confirmation : public arrayscout_test::DaemonState
 
     void describe(const json& ctrl, int busNumber = 14)
     {
-        sim.write({{"buses",
-                    json::array({card(busNumber, json::array({ctrl}))})}});
+        sim.write(
+            {{"buses", json::array({card(busNumber, json::array({ctrl}))})}});
     }
 
     /** Scans twice with the same description: the second confirms. */
@@ -135,11 +139,13 @@ TEST_F(Confirmation, FirstConfirmationPublishesWithoutEvents)
                   "PHYG1" + std::string(15, ' ') + "\t480103981056\n");
 
     // Unchanged: neither file is touched again.
-    struct stat before{};
+    struct stat before
+    {};
     ASSERT_EQ(::stat(diskInventoryFile, &before), 0);
     out.str("");
     ASSERT_TRUE(agentSynchronizeData());
-    struct stat after{};
+    struct stat after
+    {};
     ASSERT_EQ(::stat(diskInventoryFile, &after), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
     EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
@@ -271,8 +277,8 @@ TEST_F(Confirmation, ScanWithoutCardRestartsTheConfirmation)
 
 TEST_F(Confirmation, CommandLines)
 {
-    EXPECT_EQ(snmpTrapCommandLine(trap::driveRemoved, trap::objectName,
-                                  "disk3", trap::state, 4),
+    EXPECT_EQ(snmpTrapCommandLine(trap::driveRemoved, trap::objectName, "disk3",
+                                  trap::state, 4),
               "busctl call xyz.openbmc_project.Logging "
               "/xyz/openbmc_project/logging "
               "xyz.openbmc_project.Logging.Create Create ssa{ss} "

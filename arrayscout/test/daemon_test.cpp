@@ -61,12 +61,11 @@ json platform()
          json::array(
              {{{"name", "xyz.openbmc_project.LED.GroupManager"},
                {"objects",
-                json::array({{{"path",
-                               "/xyz/openbmc_project/led/groups/system_fault"},
-                              {"interfaces",
-                               {{"xyz.openbmc_project.Led.Group",
-                                 {{"properties",
-                                   {{"Asserted", {"b", false}}}}}}}}}})}},
+                json::array(
+                    {{{"path", "/xyz/openbmc_project/led/groups/system_fault"},
+                      {"interfaces",
+                       {{"xyz.openbmc_project.Led.Group",
+                         {{"properties", {{"Asserted", {"b", false}}}}}}}}}})}},
               {{"name", "xyz.openbmc_project.Logging"},
                {"objects",
                 json::array(
@@ -91,8 +90,8 @@ class Daemon : public ::testing::Test
         stubs.add("log-util");
         client = std::make_unique<sdbus::Bus>(sdbus::Bus::newSystem());
         simulator = std::make_unique<testkit::Simulator>(platform());
-        hub = std::make_unique<testkit::Process>(testkit::Process::Options{
-            .argv = {std::getenv("VIGILHUB")}});
+        hub = std::make_unique<testkit::Process>(
+            testkit::Process::Options{.argv = {std::getenv("VIGILHUB")}});
         ASSERT_TRUE(hub->waitForBusName("xyz.openbmc_project.vigilhub"))
             << hub->err();
         // A daemon of an earlier test may have ended before the bus saw its
@@ -146,11 +145,11 @@ class Daemon : public ::testing::Test
           const std::string& interface = iface,
           const std::string& owner = service)
     {
-        return std::get<T>(
-            client
-                ->callMethod(owner, path, "org.freedesktop.DBus.Properties",
-                             "Get", interface, name)
-                .unpack<std::variant<T>>());
+        return std::get<T>(client
+                               ->callMethod(owner, path,
+                                            "org.freedesktop.DBus.Properties",
+                                            "Get", interface, name)
+                               .unpack<std::variant<T>>());
     }
 
     bool diskFlag()
@@ -207,12 +206,11 @@ json oneCard(json ctrl)
 TEST_F(Daemon, ObjectsAndPropertiesAfterStart)
 {
     start(oneCard(controller(0, 2, 1)));
-    EXPECT_THAT(objects(),
-                ElementsAre(root, "/xyz/openbmc_project/Raid/rs0cs0ds0",
-                            ctrl0));
-    EXPECT_EQ(get<int32_t>("/xyz/openbmc_project/Raid/rs0cs0ds0",
-                           "resourceNum"),
-              1);
+    EXPECT_THAT(
+        objects(),
+        ElementsAre(root, "/xyz/openbmc_project/Raid/rs0cs0ds0", ctrl0));
+    EXPECT_EQ(
+        get<int32_t>("/xyz/openbmc_project/Raid/rs0cs0ds0", "resourceNum"), 1);
     EXPECT_EQ(get<std::vector<int32_t>>("/xyz/openbmc_project/Raid/rs0cs0ds0",
                                         "resourceI2CList"),
               std::vector<int32_t>{0});
@@ -220,9 +218,9 @@ TEST_F(Daemon, ObjectsAndPropertiesAfterStart)
     EXPECT_EQ(get<int64_t>(ctrl0, "SASAddress"), 5764824127046860800LL);
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_names"),
                 ElementsAre("disk0", "disk1"));
-    EXPECT_THAT(get<std::vector<std::vector<int32_t>>>(ctrl0,
-                                                       "PD_capableSpeedGbss"),
-                ElementsAre(ElementsAre(6, 0), ElementsAre(6, 0)));
+    EXPECT_THAT(
+        get<std::vector<std::vector<int32_t>>>(ctrl0, "PD_capableSpeedGbss"),
+        ElementsAre(ElementsAre(6, 0), ElementsAre(6, 0)));
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "LD_raidTypes"),
                 ElementsAre("RAID1"));
 
@@ -249,9 +247,9 @@ TEST_F(Daemon, RescanPicksUpChanges)
     json c = controller(0, 2);
     start(oneCard(c));
     c["drives"][1]["fwState"] = 0x18;
-    json both = {{"buses", json::array({card(14, json::array({c})),
-                                        card(15, json::array({controller(
-                                                     1, 1)}))})}};
+    json both = {
+        {"buses", json::array({card(14, json::array({c})),
+                               card(15, json::array({controller(1, 1)}))})}};
     sim.write(both);
     EXPECT_TRUE(sync());
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_fwStates"),
@@ -287,11 +285,11 @@ TEST_F(Daemon, DriveRemovedForTwoScans)
 
     ASSERT_TRUE(sync());
     EXPECT_FALSE(diskFlag());
-    EXPECT_THAT(stubs.calls("log-util"),
-                ElementsAre(ElementsAre(
-                    "PRIORITY=4",
-                    "REDFISH_MESSAGE_ID=OpenBMC.0.1.PhysicalDiskRemoved",
-                    "REDFISH_MESSAGE_ARGS=disk1", "MESSAGE=disk1 removed.")));
+    EXPECT_THAT(
+        stubs.calls("log-util"),
+        ElementsAre(ElementsAre(
+            "PRIORITY=4", "REDFISH_MESSAGE_ID=OpenBMC.0.1.PhysicalDiskRemoved",
+            "REDFISH_MESSAGE_ARGS=disk1", "MESSAGE=disk1 removed.")));
     auto traps = creates();
     ASSERT_EQ(traps.size(), 1U);
     EXPECT_THAT(traps[0].detail,

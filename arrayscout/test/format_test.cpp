@@ -140,8 +140,7 @@ TEST(Format, VolumeTables)
     EXPECT_EQ(volumeCachePolicyText(0x75),
               "WRITE_BACK\nREAD_AHEAD\nWRITE_CACHE_BAD_BBU\n"
               "ALLOW_WRITE_CACHE\nALLOW_READ_CACHE\n");
-    EXPECT_EQ(volumeCachePolicyText(0x54),
-              "READ_AHEAD\nWRITE_CACHE_BAD_BBU\n");
+    EXPECT_EQ(volumeCachePolicyText(0x54), "READ_AHEAD\nWRITE_CACHE_BAD_BBU\n");
 }
 
 TEST(Format, BytesAndText)

@@ -103,24 +103,26 @@ TEST_F(Files, WriteOnlyWhenChanged)
     EXPECT_TRUE(writeFileIfChanged("one\n", file));
     EXPECT_EQ(slurp(file), "one\n");
     EXPECT_THAT(out.str(), HasSubstr("Data written to file: " + file.string()));
-    struct stat before{};
+    struct stat before
+    {};
     ASSERT_EQ(::stat(file.c_str(), &before), 0);
     EXPECT_EQ(before.st_mode & 0777, 0644U);
 
     EXPECT_TRUE(writeFileIfChanged("one\n", file));
     EXPECT_THAT(out.str(), HasSubstr("Data in file is identical. Skip "
                                      "writing.\n"));
-    struct stat same{};
+    struct stat same
+    {};
     ASSERT_EQ(::stat(file.c_str(), &same), 0);
     EXPECT_EQ(same.st_ino, before.st_ino);
 
     EXPECT_TRUE(writeFileIfChanged("two\n", file));
     EXPECT_EQ(slurp(file), "two\n");
     // Nothing is left beside the file.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
-                                file.parent_path()),
-                            std::filesystem::directory_iterator()),
-              1);
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(file.parent_path()),
+                      std::filesystem::directory_iterator()),
+        1);
 }
 
 TEST_F(Files, UnwritableFolderKeepsTheOldContent)

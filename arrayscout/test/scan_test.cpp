@@ -46,11 +46,10 @@ TEST_F(Scan, CardOnBus16Only)
 {
     sim.write(
         {{"buses", json::array({card(16, json::array({controller(3, 1),
-                                                     controller(4, 0)}))})}});
+                                                      controller(4, 0)}))})}});
     EXPECT_TRUE(agentSynchronizeData());
     EXPECT_EQ(value<int32_t>(collected(0, 0), "resourceNum"), 1);
-    EXPECT_THAT(value<std::vector<int32_t>>(collected(0, 0),
-                                            "resourceI2CList"),
+    EXPECT_THAT(value<std::vector<int32_t>>(collected(0, 0), "resourceI2CList"),
                 ElementsAre(2));
     ASSERT_TRUE(BusMap.contains(3));
     EXPECT_EQ(BusMap[3][0][0]->path(), "/xyz/openbmc_project/Raid/rs3cs0ds0");
@@ -73,8 +72,9 @@ TEST_F(Scan, FailedInitSkipsTheBus)
 {
     json b14 = card(14, json::array({controller(0, 1)}));
     b14["initStatus"] = 5;
-    sim.write({{"buses",
-                json::array({b14, card(15, json::array({controller(1, 1)}))})}});
+    sim.write(
+        {{"buses",
+          json::array({b14, card(15, json::array({controller(1, 1)}))})}});
     EXPECT_TRUE(agentSynchronizeData());
     EXPECT_THAT(err.str(), HasSubstr("init : ProcessLibCommand fail!!!!!!!\n"));
     EXPECT_FALSE(BusMap.contains(1));

@@ -61,9 +61,9 @@ inline json sataDrive(int deviceId, int slot)
 
 inline json volume(int targetId, const std::string& name, int level)
 {
-    return {{"targetId", targetId}, {"seqNum", 1},   {"name", name},
-            {"raidLevel", level},   {"drives", 2},   {"blocks", 937703088ULL},
-            {"cachePolicy", 5},     {"stripe", 7},   {"state", 3}};
+    return {{"targetId", targetId}, {"seqNum", 1}, {"name", name},
+            {"raidLevel", level},   {"drives", 2}, {"blocks", 937703088ULL},
+            {"cachePolicy", 5},     {"stripe", 7}, {"state", 3}};
 }
 
 /** A controller with drives in slots 0..drives-1 (device ids from 8) and

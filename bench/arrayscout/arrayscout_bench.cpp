@@ -114,9 +114,9 @@ int main()
 
     arrayscout_test::Description sim;
     sim.write(description(0));
-    std::string asan =
-        std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS")
-                                               : "";
+    std::string asan = std::getenv("ASAN_OPTIONS") != nullptr
+                           ? std::getenv("ASAN_OPTIONS")
+                           : "";
     auto started = std::chrono::steady_clock::now();
     testkit::Process daemon(testkit::Process::Options{
         .argv = {binary},
@@ -170,7 +170,6 @@ int main()
     std::printf("%-40s %7.2f ms\n", "start-up (first scan) to first answer",
                 startMs);
     unchanged.print("AgentSynchronizeData, unchanged", unchangedSignals);
-    changed.print("AgentSynchronizeData, drive states changed",
-                  changedSignals);
+    changed.print("AgentSynchronizeData, drive states changed", changedSignals);
     return 0;
 }
