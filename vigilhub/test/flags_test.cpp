@@ -109,21 +109,22 @@ TEST_F(HubTest, RefusesWrongTypesAndWritersThatAreNotRoot)
     startHub();
     const std::string fan = hubBase + "fan";
 
-    for (auto value : {std::variant<std::string, int32_t>("false"),
-                       std::variant<std::string, int32_t>(0)})
-    {
+    auto refused = [&](const auto& value) {
         try
         {
             client->callMethod(hubService, fan, propsIntf, "Set", statusIntf,
                                std::string("Health"), value);
-            ADD_FAILURE() << "a write of type " << value.index()
-                          << " was accepted";
+            return std::string("accepted");
         }
         catch (const sdbus::SdBusError& e)
         {
-            EXPECT_STREQ(e.name(), "org.freedesktop.DBus.Error.InvalidArgs");
+            return std::string(e.name());
         }
-    }
+    };
+    EXPECT_EQ(refused(std::variant<std::string>("false")),
+              "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_EQ(refused(std::variant<int32_t>(0)),
+              "org.freedesktop.DBus.Error.InvalidArgs");
 
     const std::vector<std::string> asNobody = {
         "setpriv",        "--reuid=65534", "--regid=65534",

@@ -5,7 +5,6 @@
 #include "testkit/wait.hpp"
 
 #include <cstdlib>
-#include <map>
 #include <variant>
 
 namespace vigilhub::test
@@ -75,16 +74,25 @@ SignalWatch::SignalWatch() : bus(sdbus::Bus::newSystem())
         Signal s{m.sender(), m.path(), {}, std::nullopt, 0, 0};
         try
         {
-            std::map<std::string, std::variant<bool, std::string>> props;
-            std::vector<std::string> invalidated;
-            m.read(s.interface, props, invalidated);
-            s.changedCount = props.size();
-            s.invalidatedCount = invalidated.size();
-            if (auto it = props.find("Health");
-                it != props.end() && it->second.index() == 0)
+            m.read(s.interface);
+            m.enterContainer('a', "{sv}");
+            while (m.enterContainer('e', "sv"))
             {
-                s.health = std::get<bool>(it->second);
+                std::string name;
+                m.read(name);
+                if (name == "Health" && m.peekType().second == "b")
+                {
+                    s.health = std::get<bool>(m.unpack<std::variant<bool>>());
+                }
+                else
+                {
+                    m.skip("v");
+                }
+                m.exitContainer();
+                ++s.changedCount;
             }
+            m.exitContainer();
+            s.invalidatedCount = m.unpack<std::vector<std::string>>().size();
         }
         catch (const std::exception&)
         {
@@ -182,13 +190,11 @@ bool HubTest::health(const std::string& name)
     sdbus::Message reply =
         client->callMethod(hubService, hubBase + name, propsIntf, "Get",
                            statusIntf, std::string("Health"));
-    std::variant<bool, std::string> v;
-    reply.read(v);
-    if (v.index() != 0)
+    if (reply.peekType().second != "b")
     {
         throw std::runtime_error("Health of " + name + " is not a boolean");
     }
-    return std::get<bool>(v);
+    return std::get<bool>(reply.unpack<std::variant<bool>>());
 }
 
 void HubTest::setHealth(const std::string& name, bool value)
