@@ -126,7 +126,8 @@ TEST_F(HubTest, UnreadableSignalsAreLoggedAndIgnored)
     EXPECT_TRUE(waitLedCalls("Set", "Asserted=true", 1));
     EXPECT_EQ(countEntries(ignoredSignal()), 3U);
     EXPECT_EQ(countEntries([](const Entry& e) {
-                  return e.at("CODE_FUNC") == "propertiesChanged";
+                  auto func = e.find("CODE_FUNC");
+                  return func != e.end() && func->second == "propertiesChanged";
               }),
               4U);
     EXPECT_TRUE(hub->running());
