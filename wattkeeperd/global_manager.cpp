@@ -35,11 +35,17 @@ bool GlobalManager::init(int /*interval*/, const std::string& configDir)
             iface->registerProperty<int32_t>(
                 "AlarmThreshold", 0,
                 [this](const int32_t& watts, int32_t&) {
-            if (!stats.setAlarmThreshold(watts))
+            if (!PowerStatistics::thresholdFits(watts))
             {
                 throw sdbus::MethodError(
                     "org.freedesktop.DBus.Error.InvalidArgs",
-                    "The threshold was not stored");
+                    "The threshold does not fit in milliwatts");
+            }
+            if (!stats.setAlarmThreshold(watts))
+            {
+                throw sdbus::MethodError(
+                    "xyz.openbmc_project.Common.Error.InternalFailure",
+                    "The threshold could not be stored");
             }
             // The stored copy stays as it is: every Get asks the statistics.
             return true;

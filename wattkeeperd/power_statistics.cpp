@@ -268,10 +268,15 @@ int32_t PowerStatistics::getAlarmThreshold() const
     return alarmThreshold / 1000;
 }
 
+bool PowerStatistics::thresholdFits(int32_t watts)
+{
+    return fitsInt32(static_cast<int64_t>(watts) * 1000);
+}
+
 bool PowerStatistics::setAlarmThreshold(int32_t watts)
 {
     int64_t milliwatts = static_cast<int64_t>(watts) * 1000;
-    if (!fitsInt32(milliwatts))
+    if (!thresholdFits(watts))
     {
         std::cerr << "Alarm threshold out of range: " << watts << std::endl;
         return false;

@@ -71,6 +71,8 @@ class PowerStatistics
      *  stored. */
     bool setAlarmThreshold(int32_t watts);
     void checkAlarmThreshold(int64_t now, int32_t power);
+    /** Whether a threshold of so many watts fits in mW. */
+    static bool thresholdFits(int32_t watts);
 
     void loadHistoryFile();
     void writeHistoryFile();

@@ -129,12 +129,30 @@ TEST_F(DaemonTest, ThresholdIsStoredWithoutSignalAndReloaded)
     {}
     EXPECT_THAT(signals, IsEmpty());
 
-    // A threshold whose milliwatts do not fit is refused and not stored.
-    r = testkit::busctl({"set-property", wattkeeperService, wattkeeperPath,
-                         wattkeeperInterface, "AlarmThreshold", "i",
-                         "3000000"});
-    EXPECT_NE(r.status, 0);
+    // A threshold whose milliwatts do not fit, or that cannot be stored, is
+    // refused and not taken.
+    auto setError = [this](int32_t watts) -> std::string {
+        try
+        {
+            client->callMethod(wattkeeperService, wattkeeperPath,
+                               "org.freedesktop.DBus.Properties", "Set",
+                               std::string(wattkeeperInterface),
+                               std::string("AlarmThreshold"),
+                               std::variant<int32_t>(watts));
+        }
+        catch (const sdbus::SdBusError& e)
+        {
+            return e.name();
+        }
+        return "";
+    };
+    EXPECT_EQ(setError(3000000), "org.freedesktop.DBus.Error.InvalidArgs");
+    std::filesystem::create_directory(configPath() + ".tmp");
+    EXPECT_EQ(setError(200),
+              "xyz.openbmc_project.Common.Error.InternalFailure");
+    std::filesystem::remove(configPath() + ".tmp");
     EXPECT_EQ(get<int32_t>("AlarmThreshold"), 350);
+    EXPECT_EQ(readFile(configPath()), "{\n    \"AlarmThreshold\": 350000\n}");
 
     restart();
     EXPECT_EQ(get<int32_t>("AlarmThreshold"), 350);
