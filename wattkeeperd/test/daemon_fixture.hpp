@@ -3,6 +3,7 @@
 // The real wattkeeperd on the private bus, with a recording log-util first
 // on its PATH and its configuration folder in a folder of the test's own.
 
+#include "file_helpers.hpp"
 #include "global_manager.hpp"
 #include "sdbus/bus.hpp"
 #include "sdbus/error.hpp"
@@ -61,33 +62,6 @@ inline nlohmann::json powerSensorConfig(int64_t milliwatts, bool absent = false)
              {{{"name", sensorService},
                {"absent", absent},
                {"objects", {object}}}}}};
-}
-
-inline std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in),
-            std::istreambuf_iterator<char>()};
-}
-
-/** Whether the file holds exactly `expected` (binary, so not printed). */
-inline ::testing::AssertionResult fileHolds(const std::string& path,
-                                            const std::string& expected)
-{
-    std::string actual = readFile(path);
-    if (actual == expected)
-    {
-        return ::testing::AssertionSuccess();
-    }
-    return ::testing::AssertionFailure()
-           << path << " holds " << actual.size() << " bytes, not the "
-           << expected.size() << " expected";
-}
-
-inline void writeFile(const std::string& path, const std::string& data)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << data;
 }
 
 class DaemonTest : public ::testing::Test
