@@ -461,21 +461,5 @@ TEST_F(FanControllerTest, SettingReadersAreRequired)
     EXPECT_THROW(start(), std::runtime_error);
 }
 
-TEST(FanModeNames, Names)
-{
-    EXPECT_EQ(fanModeName(0), "Unknown");
-    EXPECT_EQ(fanModeName(1), "Broken");
-    EXPECT_EQ(fanModeName(2), "EnergySave");
-    EXPECT_EQ(fanModeName(3), "LowNoise");
-    EXPECT_EQ(fanModeName(4), "HighPerf");
-    EXPECT_EQ(fanModeName(5), "Custom");
-    EXPECT_EQ(fanModeName(6), "PowerLimit");
-    EXPECT_EQ(fanModeName(7), "Unknown");
-    EXPECT_EQ(healthName(0), "unknown");
-    EXPECT_EQ(healthName(1), "good");
-    EXPECT_EQ(healthName(2), "fail");
-    EXPECT_EQ(healthName(3), "unknown");
-}
-
 } // namespace
 } // namespace bmcmon::test
