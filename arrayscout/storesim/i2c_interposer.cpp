@@ -114,6 +114,52 @@ mode_t modeArg(int flags, va_list args)
     return 0;
 }
 
+/** Keeps the simulation to the process it was preloaded into: the
+ *  programs it starts (the shell, busctl) get the plain C library. */
+__attribute__((constructor)) void leaveChildrenAlone()
+{
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload == nullptr)
+    {
+        return;
+    }
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&leaveChildrenAlone), &self) == 0 ||
+        self.dli_fname == nullptr)
+    {
+        return;
+    }
+    std::string own = self.dli_fname;
+    std::string kept;
+    std::string list = preload;
+    std::size_t start = 0;
+    while (start <= list.size())
+    {
+        std::size_t end = list.find_first_of(" :", start);
+        if (end == std::string::npos)
+        {
+            end = list.size();
+        }
+        std::string entry = list.substr(start, end - start);
+        bool mine = !entry.empty() &&
+                    (entry == own || (entry.find('/') == std::string::npos &&
+                                      own.ends_with("/" + entry)));
+        if (!entry.empty() && !mine)
+        {
+            kept += (kept.empty() ? "" : ":") + entry;
+        }
+        start = end + 1;
+    }
+    if (kept.empty())
+    {
+        ::unsetenv("LD_PRELOAD");
+    }
+    else
+    {
+        ::setenv("LD_PRELOAD", kept.c_str(), 1);
+    }
+}
+
 } // namespace
 
 extern "C"
