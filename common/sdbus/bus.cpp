@@ -32,18 +32,38 @@ void rethrowDeferred()
     }
 }
 
+namespace
+{
+
+// sd-bus finishes the bus's authentication and Hello lazily, on first use;
+// the bus daemon drops a connection still unauthenticated after its auth
+// timeout (30 s by default). A connection opened now and first used later
+// must therefore be brought up at once.
+void finishLogin(Bus& bus)
+{
+    const char* name = nullptr;
+    detail::check(sd_bus_get_unique_name(bus.get(), &name),
+                  "sd_bus_get_unique_name");
+}
+
+} // namespace
+
 Bus Bus::newSystem()
 {
     sd_bus* b = nullptr;
     detail::check(sd_bus_open_system(&b), "sd_bus_open_system");
-    return Bus(b, true, false);
+    Bus bus(b, true, false);
+    finishLogin(bus);
+    return bus;
 }
 
 Bus Bus::defaultSystem()
 {
     sd_bus* b = nullptr;
     detail::check(sd_bus_default_system(&b), "sd_bus_default_system");
-    return Bus(b, true, true);
+    Bus bus(b, true, true);
+    finishLogin(bus);
+    return bus;
 }
 
 Bus::Bus(sd_bus* b, bool adopt, bool isShared) : bus(b), shared(isShared)

@@ -17,7 +17,7 @@ namespace sdbus
 class Bus
 {
   public:
-    /** A new private connection to the system bus. */
+    /** A new private connection to the system bus, logged in. */
     static Bus newSystem();
     /** This thread's default system-bus connection, shared by every Bus
      *  made by this call on the thread. */

@@ -124,6 +124,24 @@ TEST(SdbusMessage, VariantTakesFirstExactMatchOrDefaultsFirst)
     EXPECT_TRUE(m.atEnd(true));
 }
 
+TEST(SdbusBus, NewConnectionsAreLoggedInAtOnce)
+{
+    // The bus daemon drops connections that stay unauthenticated past its
+    // auth timeout, so one opened now and first used later must already be
+    // registered: it shows in ListNames without any call of its own.
+    auto observer = sdbus::Bus::newSystem();
+    auto names = [&observer] {
+        return observer
+            .callMethod("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                        "org.freedesktop.DBus", "ListNames")
+            .unpack<std::vector<std::string>>()
+            .size();
+    };
+    const auto before = names();
+    auto fresh = sdbus::Bus::newSystem();
+    EXPECT_EQ(names(), before + 1);
+}
+
 TEST(SdbusError, RequestNameTakenAndErrorRepliesCarryNames)
 {
     EchoPeer peer;
