@@ -8,6 +8,7 @@
 #include "bmcmon/dbus_helper_interface.hpp"
 #include "factories.hpp"
 #include "fan_events.hpp"
+#include "mock_dbus_helper.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
 #include "sdbus/message.hpp"
@@ -37,32 +38,6 @@ namespace bmcmon::test
 
 using namespace std::chrono_literals;
 using TimePoint = std::chrono::system_clock::time_point;
-
-class MockDbusHelper : public DbusHelperInterface
-{
-  public:
-    MOCK_METHOD(std::string, lookupService,
-                (const std::string&, const std::string&), (override));
-    MOCK_METHOD(void, readSensorValue,
-                (const std::string&, const std::string&,
-                 SensorValueProperties&),
-                (override));
-    MOCK_METHOD(void, readPowerCap,
-                (const std::string&, const std::string&, PowerCapSetting&),
-                (override));
-    MOCK_METHOD(void, readHostState,
-                (const std::string&, const std::string&, int&), (override));
-    MOCK_METHOD(void, readThermalMode,
-                (const std::string&, const std::string&, int&), (override));
-    MOCK_METHOD(void, readHealth,
-                (const std::string&, const std::string&, int&), (override));
-    MOCK_METHOD(void, writeHealth,
-                (const std::string&, const std::string&, const int&),
-                (override));
-    MOCK_METHOD(bool, readCriticalAlarms,
-                (const std::string&, const std::string&), (override));
-    MOCK_METHOD(void, postLogEntry, (const std::string&), (override));
-};
 
 class MockEvents : public FanEventReporter
 {
