@@ -1,12 +1,14 @@
 #include "call_log.hpp"
 
-#include "converter.hpp"
+#include "sdbus-json/converter.hpp"
 
 #include <cstdio>
 #include <exception>
 
 namespace platformsim
 {
+
+using sdbus_json::Converter;
 
 namespace
 {

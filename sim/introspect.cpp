@@ -1,9 +1,11 @@
 #include "introspect.hpp"
 
-#include "signature.hpp"
+#include "sdbus-json/signature.hpp"
 
 namespace platformsim
 {
+
+namespace signature = sdbus_json::signature;
 
 namespace
 {

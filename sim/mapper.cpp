@@ -1,7 +1,7 @@
 #include "mapper.hpp"
 
 #include "bus_error.hpp"
-#include "converter.hpp"
+#include "sdbus-json/converter.hpp"
 #include "sdbus_ptr.hpp"
 #include "service.hpp"
 
@@ -12,6 +12,7 @@ namespace platformsim
 {
 
 using nlohmann::json;
+using sdbus_json::Converter;
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "model.hpp"
 
-#include "converter.hpp"
-#include "signature.hpp"
+#include "sdbus-json/converter.hpp"
+#include "sdbus-json/signature.hpp"
 
 #include <systemd/sd-bus.h>
 
@@ -11,6 +11,8 @@
 namespace platformsim
 {
 
+using sdbus_json::Converter;
+namespace signature = sdbus_json::signature;
 using nlohmann::json;
 
 namespace

@@ -1,8 +1,8 @@
-#include "signature.hpp"
+#include "sdbus-json/signature.hpp"
 
 #include <stdexcept>
 
-namespace platformsim::signature
+namespace sdbus_json::signature
 {
 
 namespace
@@ -166,4 +166,4 @@ bool isSingleType(std::string_view sig)
     }
 }
 
-} // namespace platformsim::signature
+} // namespace sdbus_json::signature
