@@ -1,14 +1,12 @@
 #include "call_log.hpp"
 
-#include "sdbus-json/converter.hpp"
+#include "converter.hpp"
 
 #include <cstdio>
 #include <exception>
 
 namespace platformsim
 {
-
-using sdbus_json::Converter;
 
 namespace
 {

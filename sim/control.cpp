@@ -1,7 +1,7 @@
 #include "control.hpp"
 
 #include "bus_error.hpp"
-#include "sdbus-json/converter.hpp"
+#include "converter.hpp"
 #include "simulator.hpp"
 
 #include <cstring>
@@ -13,7 +13,6 @@ namespace platformsim
 {
 
 using nlohmann::json;
-using sdbus_json::Converter;
 
 namespace
 {

@@ -1,11 +1,9 @@
 #include "introspect.hpp"
 
-#include "sdbus-json/signature.hpp"
+#include "signature.hpp"
 
 namespace platformsim
 {
-
-namespace signature = sdbus_json::signature;
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "mapper.hpp"
 
 #include "bus_error.hpp"
-#include "sdbus-json/converter.hpp"
+#include "converter.hpp"
 #include "sdbus_ptr.hpp"
 #include "service.hpp"
 
@@ -12,7 +12,6 @@ namespace platformsim
 {
 
 using nlohmann::json;
-using sdbus_json::Converter;
 
 namespace
 {

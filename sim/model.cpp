@@ -1,7 +1,7 @@
 #include "model.hpp"
 
-#include "sdbus-json/converter.hpp"
-#include "sdbus-json/signature.hpp"
+#include "converter.hpp"
+#include "signature.hpp"
 
 #include <systemd/sd-bus.h>
 
@@ -11,8 +11,6 @@
 namespace platformsim
 {
 
-using sdbus_json::Converter;
-namespace signature = sdbus_json::signature;
 using nlohmann::json;
 
 namespace

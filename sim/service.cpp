@@ -2,9 +2,9 @@
 
 #include "bus_error.hpp"
 #include "clock.hpp"
+#include "converter.hpp"
 #include "introspect.hpp"
-#include "sdbus-json/converter.hpp"
-#include "sdbus-json/signature.hpp"
+#include "signature.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -14,8 +14,6 @@
 namespace platformsim
 {
 
-using sdbus_json::Converter;
-namespace signature = sdbus_json::signature;
 using nlohmann::json;
 
 namespace

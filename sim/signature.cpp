@@ -1,8 +1,8 @@
-#include "sdbus-json/signature.hpp"
+#include "signature.hpp"
 
 #include <stdexcept>
 
-namespace sdbus_json::signature
+namespace platformsim::signature
 {
 
 namespace
@@ -166,4 +166,4 @@ bool isSingleType(std::string_view sig)
     }
 }
 
-} // namespace sdbus_json::signature
+} // namespace platformsim::signature

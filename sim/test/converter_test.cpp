@@ -1,24 +1,20 @@
-#include "sdbus-json/converter.hpp"
-#include "sdbus-json/signature.hpp"
+#include "converter.hpp"
+#include "signature.hpp"
 
 #include <systemd/sd-bus.h>
 
 #include <nlohmann/json.hpp>
 
-#include <memory>
 #include <stdexcept>
-#include <system_error>
-#include <utility>
 
 #include <gtest/gtest.h>
 
-namespace sdbus_json
+namespace platformsim
 {
 namespace
 {
 
 using nlohmann::json;
-using namespace std::string_literals;
 
 TEST(Signature, SplitsIntoCompleteTypes)
 {
@@ -90,18 +86,6 @@ TEST(Normalize, WritesDictionariesAsPairs)
                  std::invalid_argument);
 }
 
-TEST(Normalize, TakesAStringForBytes)
-{
-    EXPECT_EQ(Converter::normalize("ay", std::string("A\0\xff", 3)),
-              json::array({65, 0, 255}));
-    EXPECT_EQ(Converter::normalize("a{say}", json{{"k", "AB"}}),
-              json::parse(R"([["k", [65, 66]]])"));
-    EXPECT_EQ(Converter::normalize("ay", json::array({1, 2})),
-              json::array({1, 2}));
-    EXPECT_THROW(Converter::normalize("an", "AB"), std::invalid_argument);
-    EXPECT_THROW(Converter::normalize("as", "AB"), std::invalid_argument);
-}
-
 TEST(Normalize, ChecksStructuresAndVariants)
 {
     EXPECT_EQ(Converter::normalize("(is)", json::array({1, "a"})),
@@ -164,39 +148,18 @@ class RoundTrip : public ::testing::Test
         sd_bus_flush_close_unref(bus);
     }
 
-    struct Unref
-    {
-        void operator()(sd_bus_message* m) const
-        {
-            sd_bus_message_unref(m);
-        }
-    };
-    using Message = std::unique_ptr<sd_bus_message, Unref>;
-
-    Message newCall()
+    /** Appends the arguments, seals the message and reads it back. */
+    json roundTrip(const std::string& sig, const json& args)
     {
         sd_bus_message* m = nullptr;
         EXPECT_GE(
             sd_bus_message_new_method_call(bus, &m, "a.b", "/a", "a.b", "M"),
             0);
-        return Message(m);
-    }
-
-    /** Seals the message and reads its body back with its signature. */
-    static std::pair<std::string, json> sealAndRead(sd_bus_message* m)
-    {
+        Converter::appendArgs(m, sig, args);
         EXPECT_GE(sd_bus_message_seal(m, 1, 0), 0);
-        const char* sig = sd_bus_message_get_signature(m, 1);
-        return {sig ? sig : "", Converter::readBody(m)};
-    }
-
-    /** Appends the arguments, seals the message and reads it back. */
-    json roundTrip(const std::string& sig, const json& args)
-    {
-        auto m = newCall();
-        Converter::appendArgs(m.get(), sig, args);
-        auto [sealed, out] = sealAndRead(m.get());
-        EXPECT_EQ(sealed, sig);
+        EXPECT_STREQ(sd_bus_message_get_signature(m, 1), sig.c_str());
+        json out = Converter::readBody(m);
+        sd_bus_message_unref(m);
         return out;
     }
 
@@ -240,44 +203,5 @@ TEST_F(RoundTrip, RefusesArgumentsThatDoNotFit)
     sd_bus_message_unref(m);
 }
 
-TEST_F(RoundTrip, AppendJsonTakesALoneValueForOneType)
-{
-    auto one = newCall();
-    appendJson(one.get(), "a{sv}", json{{"k", {"ay", "hi"}}});
-    EXPECT_EQ(
-        sealAndRead(one.get()),
-        std::pair("a{sv}"s, json::parse(R"([[["k", ["ay", [104, 105]]]]])")));
-
-    auto several = newCall();
-    appendJson(several.get(), "sb", json::array({"x", true}));
-    EXPECT_EQ(sealAndRead(several.get()),
-              std::pair("sb"s, json::array({"x", true})));
-
-    auto none = newCall();
-    appendJson(none.get(), "", nullptr);
-    appendJson(none.get(), "", json::array());
-    EXPECT_THROW(appendJson(none.get(), "", json::array({1})),
-                 std::invalid_argument);
-    EXPECT_THROW(appendJson(none.get(), "sb", "x"), std::invalid_argument);
-    EXPECT_THROW(appendJson(none.get(), "a{", 1), std::invalid_argument);
-    EXPECT_EQ(sealAndRead(none.get()), std::pair(""s, json::array()));
-}
-
-TEST_F(RoundTrip, ValuesThatDoNotFitLeaveTheMessageAlone)
-{
-    auto m = newCall();
-    // The bad member comes last: nothing of the value may be appended.
-    EXPECT_THROW(appendJson(m.get(), "(sao)", json::array({"a", {"/ok", "x"}})),
-                 std::invalid_argument);
-    EXPECT_THROW(appendJson(m.get(), "s", std::string("a\0b", 3)),
-                 std::invalid_argument);
-    appendJson(m.get(), "u", 7);
-    EXPECT_EQ(sealAndRead(m.get()), std::pair("u"s, json::array({7})));
-
-    // sd-bus's own refusal (here: the message is sealed) is a system error,
-    // which callers also catch as a runtime error.
-    EXPECT_THROW(appendJson(m.get(), "u", 8), std::system_error);
-}
-
 } // namespace
-} // namespace sdbus_json
+} // namespace platformsim
