@@ -2,11 +2,11 @@
 #include "libkn/misc.h"
 
 #include "file_io.hpp"
+#include "spawn.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,8 +19,6 @@
 #include <ctime>
 #include <string>
 #include <string_view>
-
-extern char** environ;
 
 namespace
 {
@@ -71,50 +69,7 @@ char* emptyText()
 // Runs pidof and returns what it printed (at most a few kilobytes).
 bool pidofOutput(const char* name, std::string& output)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-    {
-        return false;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-
-    std::string program = "pidof";
-    std::string argument = name;
-    char* argv[] = {program.data(), argument.data(), nullptr};
-    pid_t child = -1;
-    int error = posix_spawnp(&child, "pidof", &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    kn::closeFd(fds[1]);
-    if (error != 0)
-    {
-        kn::closeFd(fds[0]);
-        return false;
-    }
-
-    constexpr size_t keep = 4096;
-    char chunk[512];
-    for (;;)
-    {
-        ssize_t got = ::read(fds[0], chunk, sizeof(chunk));
-        if (got < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (got <= 0)
-        {
-            break;
-        }
-        if (output.size() < keep)
-        {
-            output.append(chunk, static_cast<size_t>(got));
-        }
-    }
-    kn::closeFd(fds[0]);
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR)
-    {}
-    return true;
+    return kn::spawnWait({"pidof", name}, &output) != kn::spawnNotStarted;
 }
 
 // Descriptor of a file opened for replacing its content, or -1 after the
