@@ -1,7 +1,7 @@
 #include "bmcmon/dbus_helper.hpp"
 
 #include "bmcmon/property_decode.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 
 #include <iostream>
 #include <stdexcept>
@@ -66,7 +66,7 @@ std::optional<std::map<std::string, V>>
         {
             return std::nullopt;
         }
-        sdbus::journal::logError(failure, e.what());
+        journal::logError(failure, e.what());
         throw;
     }
 }
@@ -86,7 +86,7 @@ std::string DbusHelper::lookupService(const std::string& intf,
     }
     catch (const sdbus::Exception& e)
     {
-        sdbus::journal::logError("ObjectMapper call failure", e.what());
+        journal::logError("ObjectMapper call failure", e.what());
         throw;
     }
 

@@ -3,7 +3,7 @@
 // answers an error, is absent, or publishes properties of other types.
 
 #include "bmcmon/dbus_helper.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 #include "sim_fragments.hpp"
 #include "testkit/journal.hpp"
 #include "testkit/sandbox.hpp"
@@ -105,7 +105,7 @@ class Helper : public ::testing::Test
     /** Every entry written so far, fenced by an entry of our own. */
     std::vector<testkit::JournalEntry> allEntries()
     {
-        sdbus::journal::log(6, "fence");
+        journal::log(6, "fence");
         journal->waitFor(
             [](const testkit::JournalEntry& e) {
             return e.contains("MESSAGE") && e.at("MESSAGE") == "fence";

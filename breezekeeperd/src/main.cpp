@@ -7,7 +7,7 @@
 #include "fan_ids.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 
 #include <syslog.h>
 
@@ -98,7 +98,7 @@ int main(int argc, char** argv)
         bmcmon::initDbusHelper();
         Daemon daemon;
 
-        sdbus::journal::messageWithLocation(LOG_INFO, __FILE__, startedLine,
+        journal::messageWithLocation(LOG_INFO, __FILE__, startedLine,
                                             "main", "breezekeeper started");
 
         std::string fanOption;
@@ -121,13 +121,13 @@ int main(int argc, char** argv)
         catch (const std::out_of_range& e)
         {
             std::cerr << e.what() << std::endl;
-            sdbus::journal::messageWithLocation(LOG_ERR, __FILE__, __LINE__,
+            journal::messageWithLocation(LOG_ERR, __FILE__, __LINE__,
                                                 "main", e.what());
             return -1;
         }
         if (fanIds.empty())
         {
-            sdbus::journal::messageWithLocation(LOG_INFO, __FILE__, noFanLine,
+            journal::messageWithLocation(LOG_INFO, __FILE__, noFanLine,
                                                 "main",
                                                 "FAN ID is NOT specified");
             return -1;

@@ -2,7 +2,7 @@
 
 #include "constants.hpp"
 #include "led.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 #include "util.hpp"
 
 #include <syslog.h>
@@ -98,7 +98,7 @@ void Health::start()
         overall = overall && item.status;
     }
 
-    sdbus::journal::printWithLocation(
+    journal::printWithLocation(
         LOG_INFO, journalFile, 57, "start",
         "Start health monitor. current health state: %d", overall ? 1 : 0);
 
@@ -116,7 +116,7 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
     {
         // A malformed signal, from whichever sender, must not end the
         // service and lose every flag.
-        sdbus::journal::printWithLocation(
+        journal::printWithLocation(
             LOG_WARNING, journalFile, badSignalLine, "propertiesChanged",
             "Ignoring unreadable properties changed signal. idx: %d, "
             "sender: %s, error: %s",
@@ -135,7 +135,7 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
         newStatus = newStatus && item.status;
     }
 
-    sdbus::journal::printWithLocation(
+    journal::printWithLocation(
         LOG_INFO, journalFile, 93, "propertiesChanged",
         "properties changed. idx: %d, value: %d, current: %d, newStatus: %d",
         static_cast<int>(idx), *value ? 1 : 0, overall ? 1 : 0,
@@ -154,7 +154,7 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
     {
         // The state acted on stays as it was, so the next change of a flag
         // calls the LED group manager again.
-        sdbus::journal::printWithLocation(
+        journal::printWithLocation(
             LOG_WARNING, journalFile, ledFailureLine, "propertiesChanged",
             "Safe assert failed, will retry on the next change. name: %s, "
             "asserted: %d, error: %s",

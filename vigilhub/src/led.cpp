@@ -1,7 +1,7 @@
 #include "led.hpp"
 
 #include "constants.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 #include "sdbus/message.hpp"
 #include "util.hpp"
 
@@ -38,7 +38,7 @@ void safeAssert(const std::string& name, bool asserted)
     reply.read(value);
     const bool current = std::get<bool>(value);
 
-    sdbus::journal::printWithLocation(
+    journal::printWithLocation(
         LOG_INFO, "../git/src/led", 49, "safeAssert",
         "Safe assert. name: %s, current: %d, asserted: %d", name.c_str(),
         current ? 1 : 0, asserted ? 1 : 0);

@@ -5,7 +5,7 @@
 // changes again. With STORESIM_LOG set, every command is appended to that
 // file as one line.
 
-#include "../storelib.hpp"
+#include "storelib.hpp"
 #include "sim_config.hpp"
 
 #include <fcntl.h>

@@ -2,7 +2,7 @@
 #include "health.hpp"
 #include "led.hpp"
 #include "sdbus/asio_connection.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 #include "sdbus/object_server.hpp"
 
 #include <syslog.h>
@@ -39,7 +39,7 @@ int main()
     }
     catch (const std::exception& e)
     {
-        sdbus::journal::messageWithLocation(LOG_WARNING, "../git/src/monitor",
+        journal::messageWithLocation(LOG_WARNING, "../git/src/monitor",
                                             34, "main", e.what());
         return -1;
     }

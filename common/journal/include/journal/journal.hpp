@@ -3,7 +3,7 @@
 #include <source_location>
 #include <string>
 
-namespace sdbus::journal
+namespace journal
 {
 
 /** One journal entry with CODE_FILE, CODE_LINE and CODE_FUNC fields and a
@@ -25,4 +25,4 @@ void logError(const std::string& message, const std::string& what,
 void log(int priority, const std::string& message,
          std::source_location where = std::source_location::current());
 
-} // namespace sdbus::journal
+} // namespace journal

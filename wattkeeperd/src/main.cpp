@@ -7,7 +7,7 @@
 #include "sampling_timer.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 
 #include <CLI/CLI.hpp>
 #include <boost/asio/io_context.hpp>
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
             *sensorConnection, serviceConnection,
             bmcmon::globalDbusHelper.get());
 
-        sdbus::journal::messageWithLocation(6, __FILE__, __LINE__, __func__,
+        journal::messageWithLocation(6, __FILE__, __LINE__, __func__,
                                             "wattkeeper started");
 
         CLI::App app{"OpenBMC Fan Control Daemon"};

@@ -1,4 +1,4 @@
-#include "sdbus/journal.hpp"
+#include "journal/journal.hpp"
 
 #define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace sdbus::journal
+namespace journal
 {
 
 namespace
@@ -61,4 +61,4 @@ void log(int priority, const std::string& message, std::source_location where)
                         message);
 }
 
-} // namespace sdbus::journal
+} // namespace journal
