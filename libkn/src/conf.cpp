@@ -92,6 +92,28 @@ std::optional<std::string> lookup(const char* path, std::string_view key,
     return std::nullopt;
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether number appears in text as a whole number: no digit right before
+// or after it ("1" is in "temp1" but not in "temp10").
+bool holdsNumber(std::string_view text, std::string_view number)
+{
+    for (size_t at = text.find(number); at != std::string_view::npos;
+         at = text.find(number, at + 1))
+    {
+        size_t end = at + number.size();
+        if ((at == 0 || !isDigit(text[at - 1])) &&
+            (end == text.size() || !isDigit(text[end])))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool usableSeparator(char separator)
 {
     return separator != '\0' && separator != '\n';
@@ -293,13 +315,13 @@ int replace_file_value(const char* path, const char* new_text,
 int write_to_oem_conf(uint8_t index, const char* sensor, int kind,
                       int64_t value)
 {
-    if (sensor == nullptr)
+    if (sensor == nullptr || kind < KN_THRESHOLD_CRITICAL_LOW ||
+        kind > KN_THRESHOLD_WARNING_HIGH)
     {
         return 0;
     }
     const std::string indexText = std::to_string(index);
-    const char* prefix =
-        kind >= 1 && kind <= 4 ? thresholdPrefixes[kind - 1] : "";
+    const char* prefix = thresholdPrefixes[kind - 1];
     auto edit = [&](std::string& content, bool missing) {
         if (missing)
         {
@@ -314,15 +336,13 @@ int write_to_oem_conf(uint8_t index, const char* sensor, int kind,
             {
                 armed = true;
             }
-            if (armed && line.find(prefix) != std::string_view::npos &&
-                line.find(indexText) != std::string_view::npos)
+            size_t equals = line.find('=');
+            if (armed && equals != std::string_view::npos &&
+                line.find(prefix) != std::string_view::npos &&
+                holdsNumber(line.substr(0, equals), indexText))
             {
-                size_t equals = line.find('=');
-                std::string_view name = equals != std::string_view::npos
-                                            ? line.substr(0, equals)
-                                            : line.substr(0, line.find('\n'));
-                result +=
-                    std::string(name) + "=" + std::to_string(value) + "\n";
+                result += std::string(line.substr(0, equals)) + "=" +
+                          std::to_string(value) + "\n";
                 armed = false;
                 changed = true;
             }

@@ -1,6 +1,8 @@
 // Descriptor and buffer helpers shared by the library's families.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -11,6 +13,10 @@ namespace kn
 
 // Writes every byte, going on after interruptions and short writes.
 bool writeAll(int fd, const void* data, size_t size);
+
+// writeAll with SIGPIPE held back: writing to a pipe or FIFO that has no
+// reader fails with EPIPE instead of ending the process.
+bool writeAllNoSigpipe(int fd, const void* data, size_t size);
 
 // Closes fd; false when the close reports an error (EINTR excepted: the
 // descriptor is gone then).
@@ -54,14 +60,16 @@ enum class Rewrite
 
 // Creates a file for new content beside its target: the name stem + suffix
 // when it is free, else stem + ".<pid>.<n>" + suffix. Returns the
-// descriptor (opened write-only, mode 0666 before the umask) and its name,
-// or -1.
+// descriptor (opened write-only, created with mode before the umask) and
+// its name, or -1.
 int createTempFile(const std::string& stem, const std::string& suffix,
-                   std::string& name);
+                   std::string& name, mode_t mode);
 
 // Writes content into a new file made by createTempFile, flushes it to
-// storage and renames it over path. written, failed (nothing changed) or
-// notRenamed (the new file is removed again).
+// storage and renames it over path. The new file keeps the permissions and
+// the owner of the file it replaces (the owner only where the caller may
+// give it away); a new path gets 0666 less the umask. written, failed
+// (nothing changed) or notRenamed (the new file is removed again).
 Rewrite replaceFile(const char* path, const std::string& stem,
                     const std::string& suffix, std::string_view content);
 
