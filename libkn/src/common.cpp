@@ -243,6 +243,13 @@ bool later(const struct tm& a, const struct tm& b)
     return key(a) > key(b);
 }
 
+// Exception texts go to standard error, after the name of the function
+// that caught them; the log keeps its own lines.
+void reportException(const char* function, const std::exception& e)
+{
+    std::cerr << function << "  " << e.what() << std::endl;
+}
+
 // Removes a staged copy that an earlier change left behind.
 void dropLeftover(const char* path)
 {
@@ -578,8 +585,7 @@ int timeCheckRule(const std::string& validTime)
     }
     catch (const std::exception& e)
     {
-        std::cerr << "timeCheckRule"
-                  << "  " << e.what() << std::endl;
+        reportException("timeCheckRule", e);
         return 0;
     }
 }
@@ -681,8 +687,9 @@ int getMacByIp(const char* ip, char* mac, const char* /*device*/)
         kn::closeFd(fd);
         return result;
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("getMacByIp", e);
         return 1;
     }
 }
@@ -970,8 +977,9 @@ int checkUser(const char* user, const char* ip, const char* mac, int interface)
         }
         return 0;
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("checkUser", e);
         return KN_USER_INTERNAL_ERROR;
     }
 }
@@ -1016,8 +1024,10 @@ int checkUserAllInOne(const char* user, int interface, const char* endpoint)
         }
         return result;
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("checkUserAllInOne", e);
+        report("Login Failed", ErrorCodeStr[0]);
         return KN_USER_INTERNAL_ERROR;
     }
 }
@@ -1064,8 +1074,9 @@ int setUserRule(uint8_t id, const std::string& ipv4, const std::string& mac,
     {
         rule.writeRule2File();
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("setUserRule", e);
         kestrelon_log("Set user rule failed. id: %d, ipv4: %s, ipv6: %s, mac: "
                       "%s, validTime: %s, openflag: %d, reason: %s",
                       id, ipv4.c_str(), ipv6.c_str(), mac.c_str(),
@@ -1125,8 +1136,9 @@ int setUserPrivilege(const std::string& user, const std::string& privilege,
     {
         line.writeRule2File();
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("setUserPrivilege", e);
         return refuse(KN_USER_WRITE_FILE_FAILED);
     }
     kestrelon_log(

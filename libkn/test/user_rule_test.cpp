@@ -270,6 +270,27 @@ TEST_F(UserFiles, ValidityUpTo2049AndWindowsOfToday)
     EXPECT_EQ(checkUser("alice", "", "", INTERFACE_WEB), 0) << window;
 }
 
+// A staged copy that cannot be written fails the change with the logged
+// reason, and what went wrong is told on standard error.
+TEST_F(UserFiles, FailedWritesSayWhatFailed)
+{
+    fs::create_directories(rulesFile.string() + "_temp");
+    fs::create_directories(privilegeFile.string() + "_temp");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(setUserRule(0, "", "", "", true, ""), KN_USER_WRITE_FILE_FAILED);
+    EXPECT_EQ(setUserPrivilege("alice", "000000000001", ""),
+              KN_USER_WRITE_FILE_FAILED);
+    std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(
+        told.find("setUserRule  cannot open " + rulesFile.string() + "_temp\n"),
+        std::string::npos)
+        << told;
+    EXPECT_NE(told.find("setUserPrivilege  cannot open " +
+                        privilegeFile.string() + "_temp\n"),
+              std::string::npos)
+        << told;
+}
+
 TEST_F(UserFiles, ChangesTakeEffectOnlyWhenCommitted)
 {
     privilege("alice", "000000000001", "0");
