@@ -41,7 +41,7 @@ bool writeAll(int fd, const void* data, size_t size)
     return true;
 }
 
-bool writeAllNoSigpipe(int fd, const void* data, size_t size)
+bool withoutSigpipe(const std::function<bool()>& write)
 {
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
@@ -49,13 +49,13 @@ bool writeAllNoSigpipe(int fd, const void* data, size_t size)
     sigset_t old;
     if (::pthread_sigmask(SIG_BLOCK, &pipeSignal, &old) != 0)
     {
-        return writeAll(fd, data, size);
+        return write();
     }
     // A SIGPIPE that was already waiting is somebody else's.
     sigset_t pending;
     bool waiting =
         ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    bool ok = writeAll(fd, data, size);
+    bool ok = write();
     int error = errno;
     if (!ok && error == EPIPE && !waiting)
     {
@@ -72,6 +72,11 @@ bool writeAllNoSigpipe(int fd, const void* data, size_t size)
     }
     errno = error;
     return ok;
+}
+
+bool writeAllNoSigpipe(int fd, const void* data, size_t size)
+{
+    return withoutSigpipe([&] { return writeAll(fd, data, size); });
 }
 
 bool closeFd(int fd)
@@ -130,6 +135,17 @@ bool readAllFd(int fd, std::string& text)
         }
         text.append(chunk, static_cast<size_t>(got));
     }
+}
+
+bool readFile(const char* path, std::string& text)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return false;
+    }
+    bool read = readAllFd(fd, text);
+    return closeFd(fd) && read;
 }
 
 int createTempFile(const std::string& stem, const std::string& suffix,
@@ -273,6 +289,21 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
 unsigned currentSeconds()
 {
     return static_cast<unsigned>(std::time(nullptr));
+}
+
+std::string secondsStem(const char* path)
+{
+    return std::string(path) + "_" + std::to_string(currentSeconds());
+}
+
+bool createPrivateFile(const char* path)
+{
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+    {
+        return errno == EEXIST;
+    }
+    return closeFd(fd);
 }
 
 } // namespace kn

@@ -14,8 +14,13 @@ namespace kn
 // Writes every byte, going on after interruptions and short writes.
 bool writeAll(int fd, const void* data, size_t size);
 
-// writeAll with SIGPIPE held back: writing to a pipe or FIFO that has no
-// reader fails with EPIPE instead of ending the process.
+// Runs write (true on success, errno set on failure) with SIGPIPE held
+// back in the calling thread: writing to a pipe or FIFO that has no reader
+// fails with EPIPE instead of ending the process. A SIGPIPE that the write
+// raised is taken before the signal mask is restored.
+bool withoutSigpipe(const std::function<bool()>& write);
+
+// writeAll without SIGPIPE, as withoutSigpipe does it.
 bool writeAllNoSigpipe(int fd, const void* data, size_t size);
 
 // Closes fd; false when the close reports an error (EINTR excepted: the
@@ -48,6 +53,9 @@ bool pathExists(const char* path);
 
 // Reads everything from fd into text; false on a read error.
 bool readAllFd(int fd, std::string& text);
+
+// Reads the whole file into text; false when it cannot be opened or read.
+bool readFile(const char* path, std::string& text);
 
 // Outcome of rewriteFile.
 enum class Rewrite
@@ -87,5 +95,13 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
 
 // The current time in whole seconds as the "%u" of temporary names.
 unsigned currentSeconds();
+
+// The temporary name of a rewrite of path: the path, "_" and the seconds.
+std::string secondsStem(const char* path);
+
+// Creates path empty and readable by its owner alone when nothing is
+// there, for files that will hold secrets. False when it is missing and
+// cannot be created.
+bool createPrivateFile(const char* path);
 
 } // namespace kn
