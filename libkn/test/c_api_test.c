@@ -17,6 +17,7 @@
 #include <libkn/net.h>
 #include <libkn/shm.h>
 #include <libkn/smbus.h>
+#include <libkn/snmp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -110,6 +111,17 @@ int main(void)
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);
     CHECK(add_sel_to_shm(NULL, "x", 1) == -1);
+
+    /* SNMP: protocol tables, and calls refused before any file. */
+    CHECK(snmp_v3_authen_atoi("sha-256") == SNMP_V3_AUTHEN_SHA256);
+    CHECK(snmp_v3_authen_atoi("SHA-1") == SNMP_V3_AUTHEN_UNKNOWN);
+    CHECK(strcmp(snmp_v3_encrypt_itoa(SNMP_V3_ENCRYPT_AES), "AES") == 0);
+    CHECK(snmp_v3_encrypt_itoa(SNMP_V3_ENCRYPT_UNKNOWN) == NULL);
+    CHECK(snmp_service_port_get(NULL) == -1);
+    CHECK(snmp_v3_user_add("user", "pass phrase", SNMP_V3_AUTHEN_SHA,
+                           SNMP_V3_ENCRYPT_AES) == -1);
+    SNMP_V3_USER* users = NULL;
+    CHECK(snmp_v3_user_free(&users) == 0 && users == NULL);
 
     return failures == 0 ? 0 : 1;
 }
