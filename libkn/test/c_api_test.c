@@ -12,12 +12,14 @@
 #include <libkn/kn_export.h>
 #include <libkn/lock.h>
 #include <libkn/log.h>
+#include <libkn/mail.h>
 #include <libkn/misc.h>
 #include <libkn/mkfifo.h>
 #include <libkn/net.h>
 #include <libkn/shm.h>
 #include <libkn/smbus.h>
 #include <libkn/snmp.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -122,6 +124,12 @@ int main(void)
                            SNMP_V3_ENCRYPT_AES) == -1);
     SNMP_V3_USER* users = NULL;
     CHECK(snmp_v3_user_free(&users) == 0 && users == NULL);
+
+    /* E-mail: the shared record's layout. */
+    CHECK(sizeof(mail_config) == KN_MAIL_CONFIG_SIZE);
+    CHECK(offsetof(mail_config, port) == 776);
+    CHECK(offsetof(mail_config, auth) == 852);
+    CHECK(read_email_config(NULL, NULL) == -1);
 
     return failures == 0 ? 0 : 1;
 }
