@@ -26,6 +26,7 @@
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
+#include <tuple>
 
 const char* const userInterfaceStr[12] = {
     "INTERFACE_WEB",   "INTERFACE_IPMI",    "INTERFACE_SSH",
@@ -202,8 +203,27 @@ bool validIpv6Rule(const std::string& rule)
     return true;
 }
 
+// A validity text is one field of a rules line: a ',' or a line break in
+// it would forge fields or lines, and no date holds a control character.
+bool fitsOneField(const std::string& text)
+{
+    for (char c : text)
+    {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == ',' || byte < 0x20 || byte == 0x7F)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool validValidity(const std::string& validTime)
 {
+    if (!fitsOneField(validTime))
+    {
+        return false;
+    }
     auto parts = fields(validTime, '-');
     struct tm start
     {};
@@ -211,6 +231,23 @@ bool validValidity(const std::string& validTime)
     {};
     return parts.size() == 2 && convertString2Date(parts[0], start) &&
            convertString2Date(parts[1], end);
+}
+
+// Whether a is a later local time than b, from the year to the second.
+bool later(const struct tm& a, const struct tm& b)
+{
+    auto key = [](const struct tm& t) {
+        return std::tie(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min,
+                        t.tm_sec);
+    };
+    return key(a) > key(b);
+}
+
+// Exception texts go to standard error, after the name of the function
+// that caught them; the log keeps its own lines.
+void reportException(const char* function, const std::exception& e)
+{
+    std::cerr << function << "  " << e.what() << std::endl;
 }
 
 // Removes a staged copy that an earlier change left behind.
@@ -542,16 +579,13 @@ int timeCheckRule(const std::string& validTime)
                 day->tm_mday = today.tm_mday;
             }
         }
-        start.tm_isdst = -1;
-        end.tm_isdst = -1;
-        time_t from = std::mktime(&start);
-        time_t to = std::mktime(&end);
-        return from <= now && now <= to ? 1 : 0;
+        // Compared field by field in local time: no conversion to time_t,
+        // which ends in 2038 where it has 32 bits.
+        return !later(start, today) && !later(today, end) ? 1 : 0;
     }
     catch (const std::exception& e)
     {
-        std::cerr << "timeCheckRule"
-                  << "  " << e.what() << std::endl;
+        reportException("timeCheckRule", e);
         return 0;
     }
 }
@@ -653,8 +687,9 @@ int getMacByIp(const char* ip, char* mac, const char* /*device*/)
         kn::closeFd(fd);
         return result;
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("getMacByIp", e);
         return 1;
     }
 }
@@ -942,8 +977,9 @@ int checkUser(const char* user, const char* ip, const char* mac, int interface)
         }
         return 0;
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("checkUser", e);
         return KN_USER_INTERNAL_ERROR;
     }
 }
@@ -988,8 +1024,10 @@ int checkUserAllInOne(const char* user, int interface, const char* endpoint)
         }
         return result;
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("checkUserAllInOne", e);
+        report("Login Failed", ErrorCodeStr[0]);
         return KN_USER_INTERNAL_ERROR;
     }
 }
@@ -1036,8 +1074,9 @@ int setUserRule(uint8_t id, const std::string& ipv4, const std::string& mac,
     {
         rule.writeRule2File();
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("setUserRule", e);
         kestrelon_log("Set user rule failed. id: %d, ipv4: %s, ipv6: %s, mac: "
                       "%s, validTime: %s, openflag: %d, reason: %s",
                       id, ipv4.c_str(), ipv6.c_str(), mac.c_str(),
@@ -1097,8 +1136,9 @@ int setUserPrivilege(const std::string& user, const std::string& privilege,
     {
         line.writeRule2File();
     }
-    catch (const std::exception&)
+    catch (const std::exception& e)
     {
+        reportException("setUserPrivilege", e);
         return refuse(KN_USER_WRITE_FILE_FAILED);
     }
     kestrelon_log(

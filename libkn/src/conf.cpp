@@ -3,9 +3,7 @@
 #include "libkn/conf.h"
 
 #include "file_io.hpp"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "text.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,40 +20,8 @@ constexpr const char* oemConfBackup = "/etc/default/obmc/hwmon/oem.confback";
 constexpr const char* thresholdPrefixes[] = {"CRITLO_", "CRITHI_", "WARNLO_",
                                              "WARNHI_"};
 
-bool trailingBlank(char c)
-{
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    size_t first = 0;
-    while (first < text.size() && text[first] == ' ')
-    {
-        ++first;
-    }
-    size_t end = text.size();
-    while (end > first && trailingBlank(text[end - 1]))
-    {
-        --end;
-    }
-    return text.substr(first, end - first);
-}
-
-// The lines of a file's content, each with its line break when it has one.
-std::vector<std::string_view> splitLines(std::string_view content)
-{
-    std::vector<std::string_view> lines;
-    size_t start = 0;
-    while (start < content.size())
-    {
-        size_t end = content.find('\n', start);
-        end = end == std::string_view::npos ? content.size() : end + 1;
-        lines.push_back(content.substr(start, end - start));
-        start = end;
-    }
-    return lines;
-}
+using kn::splitLines;
+using kn::trimmed;
 
 // Whether the line sets key: its trimmed text before the first separator.
 bool setsKey(std::string_view line, std::string_view key, char separator)
@@ -69,15 +35,8 @@ bool setsKey(std::string_view line, std::string_view key, char separator)
 std::optional<std::string> lookup(const char* path, std::string_view key,
                                   char separator)
 {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-    {
-        return std::nullopt;
-    }
     std::string content;
-    bool read = kn::readAllFd(fd, content);
-    kn::closeFd(fd);
-    if (!read)
+    if (!kn::readFile(path, content))
     {
         return std::nullopt;
     }
@@ -92,15 +51,31 @@ std::optional<std::string> lookup(const char* path, std::string_view key,
     return std::nullopt;
 }
 
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether number appears in text as a whole number: no digit right before
+// or after it ("1" is in "temp1" but not in "temp10").
+bool holdsNumber(std::string_view text, std::string_view number)
+{
+    for (size_t at = text.find(number); at != std::string_view::npos;
+         at = text.find(number, at + 1))
+    {
+        size_t end = at + number.size();
+        if ((at == 0 || !isDigit(text[at - 1])) &&
+            (end == text.size() || !isDigit(text[end])))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool usableSeparator(char separator)
 {
     return separator != '\0' && separator != '\n';
-}
-
-// The temporary name of a rewrite: the path, "_" and the seconds.
-std::string tempStem(const char* path)
-{
-    return std::string(path) + "_" + std::to_string(kn::currentSeconds());
 }
 
 int rewriteResult(kn::Rewrite result)
@@ -211,8 +186,8 @@ int write_conf_value_safe(const char* path, const char* key, const char* value,
         content = std::move(result);
         return true;
     };
-    return rewriteResult(
-        kn::rewriteFile(path, tempStem(path), "", /*create=*/true, edit));
+    return rewriteResult(kn::rewriteFile(path, kn::secondsStem(path), "",
+                                         /*create=*/true, edit));
 }
 
 int delete_conf_value_safe(const char* path, const char* key, char separator)
@@ -246,8 +221,8 @@ int delete_conf_value_safe(const char* path, const char* key, char separator)
         content = std::move(result);
         return removed;
     };
-    return rewriteResult(
-        kn::rewriteFile(path, tempStem(path), "", /*create=*/false, edit));
+    return rewriteResult(kn::rewriteFile(path, kn::secondsStem(path), "",
+                                         /*create=*/false, edit));
 }
 
 int read_conf_value(const char* path, const char* key, char* output)
@@ -281,8 +256,8 @@ int replace_file_value(const char* path, const char* new_text,
         content.replace(at, std::strlen(old_text), new_text);
         return true;
     };
-    kn::Rewrite result =
-        kn::rewriteFile(path, tempStem(path), "", /*create=*/false, edit);
+    kn::Rewrite result = kn::rewriteFile(path, kn::secondsStem(path), "",
+                                         /*create=*/false, edit);
     if (result == kn::Rewrite::written)
     {
         return 0;
@@ -293,13 +268,13 @@ int replace_file_value(const char* path, const char* new_text,
 int write_to_oem_conf(uint8_t index, const char* sensor, int kind,
                       int64_t value)
 {
-    if (sensor == nullptr)
+    if (sensor == nullptr || kind < KN_THRESHOLD_CRITICAL_LOW ||
+        kind > KN_THRESHOLD_WARNING_HIGH)
     {
         return 0;
     }
     const std::string indexText = std::to_string(index);
-    const char* prefix =
-        kind >= 1 && kind <= 4 ? thresholdPrefixes[kind - 1] : "";
+    const char* prefix = thresholdPrefixes[kind - 1];
     auto edit = [&](std::string& content, bool missing) {
         if (missing)
         {
@@ -314,15 +289,13 @@ int write_to_oem_conf(uint8_t index, const char* sensor, int kind,
             {
                 armed = true;
             }
-            if (armed && line.find(prefix) != std::string_view::npos &&
-                line.find(indexText) != std::string_view::npos)
+            size_t equals = line.find('=');
+            if (armed && equals != std::string_view::npos &&
+                line.find(prefix) != std::string_view::npos &&
+                holdsNumber(line.substr(0, equals), indexText))
             {
-                size_t equals = line.find('=');
-                std::string_view name = equals != std::string_view::npos
-                                            ? line.substr(0, equals)
-                                            : line.substr(0, line.find('\n'));
-                result +=
-                    std::string(name) + "=" + std::to_string(value) + "\n";
+                result += std::string(line.substr(0, equals)) + "=" +
+                          std::to_string(value) + "\n";
                 armed = false;
                 changed = true;
             }

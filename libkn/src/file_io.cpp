@@ -1,6 +1,8 @@
 #include "file_io.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +39,44 @@ bool writeAll(int fd, const void* data, size_t size)
         size -= static_cast<size_t>(written);
     }
     return true;
+}
+
+bool withoutSigpipe(const std::function<bool()>& write)
+{
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    sigset_t old;
+    if (::pthread_sigmask(SIG_BLOCK, &pipeSignal, &old) != 0)
+    {
+        return write();
+    }
+    // A SIGPIPE that was already waiting is somebody else's.
+    sigset_t pending;
+    bool waiting =
+        ::sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    bool ok = write();
+    int error = errno;
+    if (!ok && error == EPIPE && !waiting)
+    {
+        // Take the signal that this write raised before unblocking.
+        const struct timespec none
+        {};
+        while (::sigtimedwait(&pipeSignal, nullptr, &none) < 0 &&
+               errno == EINTR)
+        {}
+    }
+    if (sigismember(&old, SIGPIPE) == 0)
+    {
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    errno = error;
+    return ok;
+}
+
+bool writeAllNoSigpipe(int fd, const void* data, size_t size)
+{
+    return withoutSigpipe([&] { return writeAll(fd, data, size); });
 }
 
 bool closeFd(int fd)
@@ -97,12 +137,23 @@ bool readAllFd(int fd, std::string& text)
     }
 }
 
+bool readFile(const char* path, std::string& text)
+{
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return false;
+    }
+    bool read = readAllFd(fd, text);
+    return closeFd(fd) && read;
+}
+
 int createTempFile(const std::string& stem, const std::string& suffix,
-                   std::string& name)
+                   std::string& name, mode_t mode)
 {
     constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
     name = stem + suffix;
-    int fd = ::open(name.c_str(), flags, 0666);
+    int fd = ::open(name.c_str(), flags, mode);
     if (fd >= 0 || errno != EEXIST)
     {
         return fd;
@@ -113,7 +164,7 @@ int createTempFile(const std::string& stem, const std::string& suffix,
     {
         name = stem + "." + std::to_string(::getpid()) + "." +
                std::to_string(counter.fetch_add(1)) + suffix;
-        fd = ::open(name.c_str(), flags, 0666);
+        fd = ::open(name.c_str(), flags, mode);
         if (fd >= 0 || errno != EEXIST)
         {
             return fd;
@@ -122,16 +173,41 @@ int createTempFile(const std::string& stem, const std::string& suffix,
     return -1;
 }
 
+namespace
+{
+
+// Gives the new file the owner and the permissions of the one it replaces.
+// Without root a file of another owner cannot be given away: it then
+// belongs to the caller, with the old permissions.
+bool takeOver(int fd, const struct stat& old)
+{
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
+    {
+        return false;
+    }
+    // After the owner: a change of owner clears the set-id bits.
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+} // namespace
+
 Rewrite replaceFile(const char* path, const std::string& stem,
                     const std::string& suffix, std::string_view content)
 {
+    // The new file is private until it has the old one's permissions, so
+    // that the content of a file readable by its owner alone is never
+    // readable by others. A new file gets 0666 less the umask.
+    struct stat old
+    {};
+    bool replacing = ::stat(path, &old) == 0;
     std::string name;
-    int fd = createTempFile(stem, suffix, name);
+    int fd = createTempFile(stem, suffix, name, replacing ? 0600 : 0666);
     if (fd < 0)
     {
         return Rewrite::failed;
     }
-    bool ok = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
+    bool ok = (!replacing || takeOver(fd, old)) &&
+              writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     ok = closeFd(fd) && ok;
     if (!ok)
     {
@@ -213,6 +289,21 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
 unsigned currentSeconds()
 {
     return static_cast<unsigned>(std::time(nullptr));
+}
+
+std::string secondsStem(const char* path)
+{
+    return std::string(path) + "_" + std::to_string(currentSeconds());
+}
+
+bool createPrivateFile(const char* path)
+{
+    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+    {
+        return errno == EEXIST;
+    }
+    return closeFd(fd);
 }
 
 } // namespace kn

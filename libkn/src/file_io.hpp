@@ -1,6 +1,8 @@
 // Descriptor and buffer helpers shared by the library's families.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -11,6 +13,15 @@ namespace kn
 
 // Writes every byte, going on after interruptions and short writes.
 bool writeAll(int fd, const void* data, size_t size);
+
+// Runs write (true on success, errno set on failure) with SIGPIPE held
+// back in the calling thread: writing to a pipe or FIFO that has no reader
+// fails with EPIPE instead of ending the process. A SIGPIPE that the write
+// raised is taken before the signal mask is restored.
+bool withoutSigpipe(const std::function<bool()>& write);
+
+// writeAll without SIGPIPE, as withoutSigpipe does it.
+bool writeAllNoSigpipe(int fd, const void* data, size_t size);
 
 // Closes fd; false when the close reports an error (EINTR excepted: the
 // descriptor is gone then).
@@ -43,6 +54,9 @@ bool pathExists(const char* path);
 // Reads everything from fd into text; false on a read error.
 bool readAllFd(int fd, std::string& text);
 
+// Reads the whole file into text; false when it cannot be opened or read.
+bool readFile(const char* path, std::string& text);
+
 // Outcome of rewriteFile.
 enum class Rewrite
 {
@@ -54,14 +68,16 @@ enum class Rewrite
 
 // Creates a file for new content beside its target: the name stem + suffix
 // when it is free, else stem + ".<pid>.<n>" + suffix. Returns the
-// descriptor (opened write-only, mode 0666 before the umask) and its name,
-// or -1.
+// descriptor (opened write-only, created with mode before the umask) and
+// its name, or -1.
 int createTempFile(const std::string& stem, const std::string& suffix,
-                   std::string& name);
+                   std::string& name, mode_t mode);
 
 // Writes content into a new file made by createTempFile, flushes it to
-// storage and renames it over path. written, failed (nothing changed) or
-// notRenamed (the new file is removed again).
+// storage and renames it over path. The new file keeps the permissions and
+// the owner of the file it replaces (the owner only where the caller may
+// give it away); a new path gets 0666 less the umask. written, failed
+// (nothing changed) or notRenamed (the new file is removed again).
 Rewrite replaceFile(const char* path, const std::string& stem,
                     const std::string& suffix, std::string_view content);
 
@@ -79,5 +95,13 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
 
 // The current time in whole seconds as the "%u" of temporary names.
 unsigned currentSeconds();
+
+// The temporary name of a rewrite of path: the path, "_" and the seconds.
+std::string secondsStem(const char* path);
+
+// Creates path empty and readable by its owner alone when nothing is
+// there, for files that will hold secrets. False when it is missing and
+// cannot be created.
+bool createPrivateFile(const char* path);
 
 } // namespace kn

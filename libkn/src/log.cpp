@@ -8,6 +8,7 @@
 
 #include <execinfo.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,10 +88,9 @@ std::string logTime()
 }
 
 // Appends one whole line with a single write; failures are dropped.
-void appendLine(const char* path, const std::string& line, bool empty = false)
+void appendLine(const char* path, const std::string& line)
 {
-    kn::writeFileBytes(path, O_APPEND | (empty ? O_TRUNC : 0), line.data(),
-                       line.size());
+    kn::writeFileBytes(path, O_APPEND, line.data(), line.size());
 }
 
 bool validLogType(int type)
@@ -197,31 +197,6 @@ void _kn_real_assert_not_reached(const char* function, const char* file,
     _kn_abort();
 }
 
-int log_call(int type, const char* format, ...)
-{
-    if (!validLogType(type))
-    {
-        return std::printf("%s: invalid log type[%d] \n", "log_call", type);
-    }
-    if (type == KN_LOG_DEBUG && !kn::pathExists(debugSwitchFile))
-    {
-        return -1;
-    }
-
-    va_list args;
-    va_start(args, format);
-    std::string message = formatMessage(format, args);
-    va_end(args);
-
-    std::string path = kn::rowText(log_path[type]);
-    bool empty = save_log_to_nv_storage(type, path.c_str()) == 1;
-
-    char stamp[KN_TIMESTAMP_SIZE];
-    get_timestamp_string(stamp);
-    appendLine(path.c_str(), std::string(stamp) + "-" + message + "\n", empty);
-    return 0;
-}
-
 namespace
 {
 
@@ -247,31 +222,146 @@ std::string archiveName(int type)
     return name;
 }
 
-// Appends everything readable from fd to the file at path.
-void appendAll(int fd, const char* path)
+// Creates the folder and the folders above it that are missing.
+void makeFolders(const std::string& folder)
 {
-    int out = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    for (size_t at = folder.find('/', 1); at != std::string::npos;
+         at = folder.find('/', at + 1))
+    {
+        ::mkdir(folder.substr(0, at).c_str(), 0777);
+    }
+    ::mkdir(folder.c_str(), 0777);
+}
+
+// Appends the whole working log at fd to the archive at path, written
+// through to storage. A copy that fails is cut off again, so the archive
+// never ends in a piece of a log.
+bool appendToArchive(int fd, const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0)
+    {
+        makeFolders(path.substr(0, slash));
+    }
+    int out =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
     if (out < 0)
     {
-        return;
+        return false;
     }
+    struct stat before
+    {};
+    bool ok = ::fstat(out, &before) == 0;
     char chunk[65536];
-    for (;;)
+    for (off_t offset = 0; ok;)
     {
-        ssize_t got = ::read(fd, chunk, sizeof(chunk));
+        ssize_t got = ::pread(fd, chunk, sizeof(chunk), offset);
         if (got < 0 && errno == EINTR)
         {
             continue;
         }
-        if (got <= 0 || !kn::writeAll(out, chunk, static_cast<size_t>(got)))
+        if (got <= 0)
         {
+            ok = got == 0;
             break;
         }
+        ok = kn::writeAll(out, chunk, static_cast<size_t>(got));
+        offset += got;
     }
-    kn::closeFd(out);
+    ok = ok && ::fsync(out) == 0;
+    if (!ok)
+    {
+        ::ftruncate(out, before.st_size);
+    }
+    return kn::closeFd(out) && ok;
+}
+
+// Archives the working log at fd when it reached the limit; the caller
+// holds its lock. 1 when it is to be emptied, 0 when below the limit.
+int archiveWhenFull(int type, int fd, const char* path)
+{
+    struct stat st
+    {};
+    if (::fstat(fd, &st) != 0 || st.st_size < KN_LOG_ARCHIVE_LIMIT)
+    {
+        return 0;
+    }
+    std::string archive = archiveName(type);
+    if (!kn::pathExists(cardMountPoint))
+    {
+        std::printf(
+            "%s: SD do not present,but the file[%s] length out of space\n",
+            "save_log_to_nv_storage", path);
+    }
+    else if (!appendToArchive(fd, archive))
+    {
+        std::printf("%s: archive [%s] of the file[%s] failed\n",
+                    "save_log_to_nv_storage", archive.c_str(), path);
+    }
+    return 1;
+}
+
+// Takes the lock of a log file, waiting for it.
+bool lockLog(int fd)
+{
+    int result = 0;
+    do
+    {
+        result = ::flock(fd, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+void reportUnopened(const char* path)
+{
+    std::printf("%s: open file [%s] fail \n", "save_log_to_nv_storage", path);
 }
 
 } // namespace
+
+int log_call(int type, const char* format, ...)
+{
+    if (!validLogType(type))
+    {
+        return std::printf("%s: invalid log type[%d] \n", "log_call", type);
+    }
+    if (type == KN_LOG_DEBUG && !kn::pathExists(debugSwitchFile))
+    {
+        return -1;
+    }
+
+    va_list args;
+    va_start(args, format);
+    std::string message = formatMessage(format, args);
+    va_end(args);
+
+    char stamp[KN_TIMESTAMP_SIZE];
+    get_timestamp_string(stamp);
+    std::string line = std::string(stamp) + "-" + message + "\n";
+
+    // The lock is held from the size check through the archive copy, the
+    // emptying and this line: another writer neither archives the same log
+    // again nor loses a line to the emptying.
+    std::string path = kn::rowText(log_path[type]);
+    constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0)
+    {
+        reportUnopened(path.c_str());
+        fd = ::open(path.c_str(), flags | O_CREAT, 0666);
+    }
+    if (fd < 0)
+    {
+        return 0;
+    }
+    if (lockLog(fd) && archiveWhenFull(type, fd, path.c_str()) == 1)
+    {
+        ::ftruncate(fd, 0);
+    }
+    kn::writeAll(fd, line.data(), line.size());
+    kn::closeFd(fd);
+    return 0;
+}
 
 int save_log_to_nv_storage(int type, const char* path)
 {
@@ -282,29 +372,11 @@ int save_log_to_nv_storage(int type, const char* path)
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
     {
-        std::printf("%s: open file [%s] fail \n", "save_log_to_nv_storage",
-                    path);
+        reportUnopened(path);
         return -1;
     }
-    struct stat st
-    {};
-    if (::fstat(fd, &st) != 0 || st.st_size < KN_LOG_ARCHIVE_LIMIT)
-    {
-        kn::closeFd(fd);
-        return 0;
-    }
-
-    std::string archive = archiveName(type);
-    if (kn::pathExists(cardMountPoint))
-    {
-        appendAll(fd, archive.c_str());
-    }
-    else
-    {
-        std::printf(
-            "%s: SD do not present,but the file[%s] length out of space\n",
-            "save_log_to_nv_storage", path);
-    }
+    // Under the lock that log_call takes: no rotation of it meanwhile.
+    int result = lockLog(fd) ? archiveWhenFull(type, fd, path) : 0;
     kn::closeFd(fd);
-    return 1;
+    return result;
 }

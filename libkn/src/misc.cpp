@@ -262,7 +262,14 @@ int read_file_value(const char* path)
     }
     char line[256];
     bool read = std::fgets(line, sizeof(line), file) != nullptr;
+    // A file that opens but cannot be read (a folder, a device attribute
+    // that answers with an error) has no value; an empty one reads as 0.
+    bool failed = !read && std::ferror(file) != 0;
     std::fclose(file);
+    if (failed)
+    {
+        return -1;
+    }
     return read ? std::atoi(line) : 0;
 }
 
@@ -334,12 +341,14 @@ int read_file_str(const char* path, char* buffer, int size)
         std::printf(" open %s error.\n", path);
         return -1;
     }
+    bool failed = false;
     if (std::fgets(buffer, size, file) == nullptr)
     {
         buffer[0] = '\0';
+        failed = std::ferror(file) != 0;
     }
     std::fclose(file);
-    return 0;
+    return failed ? -1 : 0;
 }
 
 int read_all_file(const char* path, char* buffer, int size)
@@ -354,7 +363,8 @@ int read_all_file(const char* path, char* buffer, int size)
         return -1;
     }
     size_t capacity = static_cast<size_t>(size) - 1;
-    size_t length = strnlen(buffer, capacity);
+    const size_t start = strnlen(buffer, capacity);
+    size_t length = start;
     while (length < capacity)
     {
         size_t got = std::fread(buffer + length, 1, capacity - length, file);
@@ -364,7 +374,15 @@ int read_all_file(const char* path, char* buffer, int size)
         }
         length += got;
     }
+    bool failed = std::ferror(file) != 0;
     std::fclose(file);
+    if (failed)
+    {
+        // Nothing of a file that could not be read: the caller's text
+        // stays as it was.
+        buffer[start] = '\0';
+        return -1;
+    }
     if (length > 0 && buffer[length - 1] == '\n')
     {
         --length;
@@ -385,8 +403,9 @@ int copy_file_func(const char* source, const char* destination)
         std::printf("%s: can't open file[%s] \n", "copy_file_func", source);
         return 128;
     }
-    int out =
-        ::open(destination, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Opened without emptying it: the destination may be the source itself,
+    // under its own name or through a link.
+    int out = ::open(destination, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (out < 0)
     {
         std::printf("%s: can't open file[%s] \n", "copy_file_func",
@@ -394,9 +413,20 @@ int copy_file_func(const char* source, const char* destination)
         kn::closeFd(in);
         return 128;
     }
-    bool ok = true;
+    struct stat from
+    {};
+    struct stat to
+    {};
+    bool ok = ::fstat(in, &from) == 0 && ::fstat(out, &to) == 0;
+    if (ok && from.st_dev == to.st_dev && from.st_ino == to.st_ino)
+    {
+        kn::closeFd(in);
+        kn::closeFd(out);
+        return 0; // already a copy of itself
+    }
+    ok = ok && ::ftruncate(out, 0) == 0;
     char chunk[65536];
-    for (;;)
+    while (ok)
     {
         ssize_t got = ::read(in, chunk, sizeof(chunk));
         if (got < 0 && errno == EINTR)

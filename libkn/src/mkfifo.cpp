@@ -300,7 +300,10 @@ int writeMsg(int fd, const void* buffer, int length)
         return -1;
     }
     bool locked = file_lock_write(fd) == 0;
-    bool written = kn::writeAll(fd, buffer, static_cast<size_t>(length));
+    // A reader that left, even between the sender's open and this write,
+    // fails the send; it does not end the sending process.
+    bool written =
+        kn::writeAllNoSigpipe(fd, buffer, static_cast<size_t>(length));
     if (locked)
     {
         file_unlock(fd);

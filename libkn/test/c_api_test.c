@@ -12,11 +12,14 @@
 #include <libkn/kn_export.h>
 #include <libkn/lock.h>
 #include <libkn/log.h>
+#include <libkn/mail.h>
 #include <libkn/misc.h>
 #include <libkn/mkfifo.h>
 #include <libkn/net.h>
 #include <libkn/shm.h>
 #include <libkn/smbus.h>
+#include <libkn/snmp.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -110,6 +113,23 @@ int main(void)
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);
     CHECK(add_sel_to_shm(NULL, "x", 1) == -1);
+
+    /* SNMP: protocol tables, and calls refused before any file. */
+    CHECK(snmp_v3_authen_atoi("sha-256") == SNMP_V3_AUTHEN_SHA256);
+    CHECK(snmp_v3_authen_atoi("SHA-1") == SNMP_V3_AUTHEN_UNKNOWN);
+    CHECK(strcmp(snmp_v3_encrypt_itoa(SNMP_V3_ENCRYPT_AES), "AES") == 0);
+    CHECK(snmp_v3_encrypt_itoa(SNMP_V3_ENCRYPT_UNKNOWN) == NULL);
+    CHECK(snmp_service_port_get(NULL) == -1);
+    CHECK(snmp_v3_user_add("user", "pass phrase", SNMP_V3_AUTHEN_SHA,
+                           SNMP_V3_ENCRYPT_AES) == -1);
+    SNMP_V3_USER* users = NULL;
+    CHECK(snmp_v3_user_free(&users) == 0 && users == NULL);
+
+    /* E-mail: the shared record's layout. */
+    CHECK(sizeof(mail_config) == KN_MAIL_CONFIG_SIZE);
+    CHECK(offsetof(mail_config, port) == 776);
+    CHECK(offsetof(mail_config, auth) == 852);
+    CHECK(read_email_config(NULL, NULL) == -1);
 
     return failures == 0 ? 0 : 1;
 }

@@ -1,5 +1,6 @@
 // Key-value and ini files in a private temporary folder.
 #include "libkn/conf.h"
+#include "libkn/json.h"
 
 #include "child.hpp"
 #include "testkit/tempdir.hpp"
@@ -142,6 +143,51 @@ TEST_F(ConfFiles, WriteCreatesAMissingFile)
     EXPECT_EQ(write_conf_value(file.c_str(), "key", "value"), 0);
     EXPECT_EQ(readText(file), "key=value\n");
     EXPECT_EQ(entries(), std::set<std::string>{"new.conf"});
+}
+
+// A file readable by its owner alone (a password, a community) stays so
+// through every rewrite, and keeps its owner.
+TEST_F(ConfFiles, RewritesKeepModeAndOwner)
+{
+    std::string file = path("secret.conf");
+    writeText(file, "password=old\n");
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    // As root the file can belong to someone else; the rewrite keeps that.
+    const bool root = ::geteuid() == 0;
+    const uid_t owner = root ? 65534 : ::geteuid();
+    const gid_t group = root ? 65534 : ::getegid();
+    ASSERT_EQ(::chown(file.c_str(), owner, group), 0);
+    auto expectKept = [&](const std::string& what) {
+        struct stat st
+        {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << what;
+        EXPECT_EQ(st.st_uid, owner) << what;
+        EXPECT_EQ(st.st_gid, group) << what;
+    };
+    EXPECT_EQ(write_conf_value(file.c_str(), "password", "new"), 0);
+    expectKept("write_conf_value");
+    EXPECT_EQ(delete_conf_value_safe(file.c_str(), "password", '='), 0);
+    expectKept("delete_conf_value_safe");
+
+    cJSON* tree = cJSON_CreateObject();
+    cJSON_AddStringToObject(tree, "password", "json");
+    EXPECT_EQ(cjson_file_write(tree, file.c_str()), 0);
+    expectKept("cjson_file_write");
+
+    // A new file gets 0666 less the umask.
+    mode_t saved = ::umask(027);
+    EXPECT_EQ(write_conf_value(path("new.conf").c_str(), "a", "1"), 0);
+    EXPECT_EQ(cjson_file_write(tree, path("new.json").c_str()), 0);
+    ::umask(saved);
+    cJSON_Delete(tree);
+    for (const char* name : {"new.conf", "new.json"})
+    {
+        struct stat st
+        {};
+        ASSERT_EQ(::stat(path(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << name;
+    }
 }
 
 TEST_F(ConfFiles, ValuesLongerThanALineBufferAreKeptWhole)

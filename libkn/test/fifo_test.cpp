@@ -8,6 +8,8 @@
 #include "testkit/wait.hpp"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -114,6 +116,37 @@ TEST_F(Fifo, MessagesArriveWholeAndInOrder)
     EXPECT_EQ(readMsg(fd, buffer, &length, 0), -2);
     EXPECT_EQ(readMsg(fd, nullptr, &length, 0), -1);
     ::close(fd);
+}
+
+// A reader that has gone fails the write; the writing process lives on,
+// with no SIGPIPE left waiting and its signal mask as it was.
+TEST_F(Fifo, WriteWithoutAReaderFailsAndTheWriterLives)
+{
+    std::string queue = path("queue");
+    ASSERT_EQ(AddQueue(queue.c_str(), 0), 0);
+    pid_t child = kntest::forkChild([&queue] {
+        int reader = ::open(queue.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        int writer = ::open(queue.c_str(), O_WRONLY | O_CLOEXEC);
+        if (reader < 0 || writer < 0)
+        {
+            return 2;
+        }
+        ::close(reader);
+        const uint8_t message[] = {1, 'x'};
+        if (writeMsg(writer, message, sizeof(message)) != -1)
+        {
+            return 3;
+        }
+        sigset_t set;
+        if (::sigpending(&set) != 0 || sigismember(&set, SIGPIPE) != 0 ||
+            ::pthread_sigmask(SIG_BLOCK, nullptr, &set) != 0 ||
+            sigismember(&set, SIGPIPE) != 0)
+        {
+            return 4;
+        }
+        return 0;
+    });
+    EXPECT_EQ(kntest::waitChild(child), 0) << "128 + 13: killed by SIGPIPE";
 }
 
 // When every writer has gone, a cut message ends the read instead of

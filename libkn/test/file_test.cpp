@@ -215,6 +215,36 @@ TEST_F(Files, Copy)
     EXPECT_FALSE(fs::exists(path("t2")));
 }
 
+// A file that opens but cannot be read has no value and no text; an
+// empty file reads as 0 and "".
+TEST_F(Files, ReadErrorsAreNotValues)
+{
+    std::string folder = path("folder");
+    fs::create_directory(folder);
+    EXPECT_EQ(read_file_value(folder.c_str()), -1);
+    auto buffer = heapBuffer(16);
+    EXPECT_EQ(read_file_str(folder.c_str(), buffer.get(), 16), -1);
+    EXPECT_STREQ(buffer.get(), "");
+    char all[16] = "";
+    EXPECT_EQ(read_all_file(folder.c_str(), all, sizeof(all)), -1);
+    EXPECT_STREQ(all, "");
+
+    writeText(path("empty"), "");
+    EXPECT_EQ(read_file_value(path("empty").c_str()), 0);
+    EXPECT_EQ(read_all_file(path("empty").c_str(), all, sizeof(all)), 0);
+}
+
+TEST_F(Files, CopyOntoItselfKeepsTheFile)
+{
+    std::string file = path("self");
+    writeText(file, "keep these bytes");
+    fs::create_symlink(file, path("link"));
+    EXPECT_EQ(copy_file_func(file.c_str(), file.c_str()), 0);
+    EXPECT_EQ(copy_file_func(path("link").c_str(), file.c_str()), 0);
+    EXPECT_EQ(copy_file_func(file.c_str(), path("link").c_str()), 0);
+    EXPECT_EQ(readText(file), "keep these bytes");
+}
+
 TEST_F(Files, SizesAndExistence)
 {
     writeText(path("five"), "12345");

@@ -5,12 +5,14 @@
 #include "child.hpp"
 #include "testkit/sandbox.hpp"
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -300,6 +302,115 @@ TEST_F(Logging, WithoutTheCardAFullLogIsStillEmptied)
     auto logged = lines(readText(warnings));
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("-first again"), std::string::npos);
+}
+
+// A fresh card has no archive folder yet: it is made, and the full log
+// goes into it.
+TEST_F(Logging, ArchiveFolderIsCreatedOnAFreshCard)
+{
+    fs::remove_all("/media/card/BMCInfo");
+    const fs::path errors = "/run/BMCInfo/Development/Log/bmc/log_error";
+    makeFile(errors, KN_LOG_ARCHIVE_LIMIT);
+    EXPECT_EQ(log_call(KN_LOG_ERROR, "next"), 0);
+    auto found = archives("log_error_");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(fs::file_size(found[0]),
+              static_cast<uintmax_t>(KN_LOG_ARCHIVE_LIMIT));
+    EXPECT_EQ(lines(readText(errors)).size(), 1u);
+}
+
+// A card that fills up during the copy keeps no piece of the log, and the
+// failure is told.
+TEST_F(Logging, FailedArchiveCopyIsCutOffAndTold)
+{
+    if (::mount("tmpfs", "/media/card", "tmpfs", 0, "size=1m") != 0)
+    {
+        GTEST_SKIP() << "no small file system for the card";
+    }
+    fs::create_directories(archiveFolder);
+    const fs::path errors = "/run/BMCInfo/Development/Log/bmc/log_error";
+    makeFile(errors, KN_LOG_ARCHIVE_LIMIT);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(log_call(KN_LOG_ERROR, "after a full card"), 0);
+    std::fflush(stdout);
+    std::string printed = testing::internal::GetCapturedStdout();
+    auto found = archives("log_error_");
+    uintmax_t kept = found.size() == 1 ? fs::file_size(found[0]) : 1;
+    ::umount("/media/card");
+
+    EXPECT_NE(printed.find("save_log_to_nv_storage: archive ["),
+              std::string::npos);
+    EXPECT_NE(printed.find("of the file[" + errors.string() + "] failed\n"),
+              std::string::npos)
+        << printed;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(kept, 0u);
+    auto logged = lines(readText(errors));
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("-after a full card"), std::string::npos);
+}
+
+// Writers in several processes cross the limit together: the old content
+// is archived once, and every new line ends up in the archive or in the
+// working log.
+TEST_F(Logging, RotationUnderManyWritersLosesNothing)
+{
+    const fs::path info = "/run/BMCInfo/Development/Log/bmc/log_info";
+    const std::string filler = std::string(99, 'F') + "\n";
+    const size_t fillerLines = KN_LOG_ARCHIVE_LIMIT / filler.size() - 1;
+    {
+        std::ofstream out(info, std::ios::binary);
+        for (size_t i = 0; i < fillerLines; ++i)
+        {
+            out << filler;
+        }
+    }
+    constexpr int writers = 8;
+    constexpr int perWriter = 300;
+    kntest::Gate gate;
+    std::vector<pid_t> children;
+    for (int w = 0; w < writers; ++w)
+    {
+        children.push_back(kntest::forkChild([&gate, w] {
+            gate.wait();
+            for (int i = 0; i < perWriter; ++i)
+            {
+                log_call(KN_LOG_INFO, "w%d-%d", w, i);
+            }
+            return 0;
+        }));
+    }
+    gate.open();
+    for (pid_t child : children)
+    {
+        EXPECT_EQ(kntest::waitChild(child), 0);
+    }
+
+    std::map<std::string, int> seen;
+    size_t archivedFiller = 0;
+    auto count = [&](const std::string& text, bool archive) {
+        for (const auto& line : lines(text))
+        {
+            if (line + "\n" == filler)
+            {
+                EXPECT_TRUE(archive) << "old line left in the working log";
+                ++archivedFiller;
+                continue;
+            }
+            ++seen[line.substr(line.rfind('-', line.rfind('-') - 1) + 1)];
+        }
+    };
+    for (const auto& archive : archives("log_info_"))
+    {
+        count(readText(archive), true);
+    }
+    count(readText(info), false);
+    EXPECT_EQ(archivedFiller, fillerLines);
+    EXPECT_EQ(seen.size(), static_cast<size_t>(writers * perWriter));
+    for (const auto& [line, times] : seen)
+    {
+        EXPECT_EQ(times, 1) << line;
+    }
 }
 
 TEST_F(Logging, MissingWorkingLogIsReportedAndCreated)

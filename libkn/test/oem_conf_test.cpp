@@ -82,14 +82,24 @@ TEST_F(OemConf, SetsTheThresholdOfTheNamedSensorOnly)
     EXPECT_EQ(files(), 1u);
 }
 
-TEST_F(OemConf, OtherKindsTakeTheFirstLineWithTheIndex)
+// The index is a whole number of the key: index 1 is neither temp10 nor
+// a value of 100. A kind without a prefix changes nothing.
+TEST_F(OemConf, OnlyTheKeyWithTheWholeIndexChanges)
 {
-    write(sample);
-    // No prefix: the first line after the sensor's that holds "2".
-    EXPECT_EQ(write_to_oem_conf(2, "cpu0", 9, 1), 0);
-    std::string expected = sample;
-    expected.replace(expected.find("CRITHI_temp2=96000"), 18, "CRITHI_temp2=1");
-    EXPECT_EQ(readText(oemConf), expected);
+    const std::string text = "LABEL_cpu0=cpu0\n"
+                             "CRITHI_temp10=100\n"
+                             "CRITHI_temp1=90\n";
+    write(text);
+    EXPECT_EQ(write_to_oem_conf(1, "cpu0", KN_THRESHOLD_CRITICAL_HIGH, 85), 0);
+    EXPECT_EQ(readText(oemConf), "LABEL_cpu0=cpu0\n"
+                                 "CRITHI_temp10=100\n"
+                                 "CRITHI_temp1=85\n");
+
+    write(text);
+    EXPECT_EQ(write_to_oem_conf(1, "cpu0", 7, 1), 0);
+    EXPECT_EQ(write_to_oem_conf(1, "cpu0", 0, 1), 0);
+    EXPECT_EQ(readText(oemConf), text);
+    EXPECT_EQ(files(), 1u);
 }
 
 TEST_F(OemConf, NothingToChangeLeavesTheFile)

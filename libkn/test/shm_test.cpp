@@ -1,5 +1,6 @@
 // The shared segments and the SEL queue, with the sandbox's private System V
 // IPC.
+#include "libkn/mail.h"
 #include "libkn/shm.h"
 
 #include "child.hpp"
@@ -106,6 +107,8 @@ TEST_F(SharedMemory, SegmentsAreCreatedWithTheirKeysAndSizes)
     EXPECT_EQ(init_raid_shm(), init_raid_shm());
     EXPECT_NE(init_ai_card_shm(), nullptr);
     EXPECT_EQ(init_ai_card_shm(), init_ai_card_shm());
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(get_mail_config()),
+              static_cast<uint8_t*>(base) + KN_SHM_MAIL_CONFIG_OFFSET);
 
     const std::pair<key_t, size_t> segments[] = {
         {KN_SHM_MAIN_KEY, KN_SHM_MAIN_SIZE},

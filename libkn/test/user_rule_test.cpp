@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -222,6 +223,72 @@ TEST_F(UserFiles, RefusedParametersTouchNoFile)
     EXPECT_EQ(setUserPrivilege("eve,000000000001", "000000000001", ""),
               KN_USER_INTERNAL_ERROR);
     EXPECT_FALSE(fs::exists(userFolder));
+}
+
+// A validity text is one field of the rules file: one that would add a
+// field or a line is refused, and the file stays readable for later logins.
+TEST_F(UserFiles, ValidityTextsThatWouldForgeTheFileAreRefused)
+{
+    privilege("alice", "000000000001", "0");
+    for (const char* forged :
+         {"2020/1/1 0:0-2049/1/1 0:0,x", "2020/1/1 0:0-2049/1/1 0:0\n2,,,,1",
+          "2020/1/1 0:0-2049/1/1 0:0\r", "2020/1/1 0:0-2049/1/1 0:0\t"})
+    {
+        EXPECT_EQ(setUserRule(0, "", "", forged, true, ""),
+                  KN_USER_PARAMETER_TIME_ERROR)
+            << forged;
+        EXPECT_FALSE(fs::exists(rulesFile.string() + "_temp")) << forged;
+    }
+    EXPECT_FALSE(fs::exists(rulesFile));
+    rule(0, "", "", "2020/1/1 0:0-2049/1/1 0:0", true);
+    EXPECT_EQ(checkUser("alice", "::ffff:10.0.0.1", "", INTERFACE_WEB), 0);
+}
+
+// Validity periods are compared as local dates and times, also past 2038.
+TEST_F(UserFiles, ValidityUpTo2049AndWindowsOfToday)
+{
+    privilege("alice", "000000000001", "0");
+    rule(0, "", "", "2020/1/1 00:00-2049/12/31 23:59", true);
+    EXPECT_EQ(checkUser("alice", "", "", INTERFACE_WEB), 0);
+    rule(0, "", "", "2020/1/1 00:00-" + localText(-86400), true);
+    EXPECT_EQ(checkUser("alice", "", "", INTERFACE_WEB),
+              KN_USER_TIME_NOT_MATCH);
+
+    // A time alone is a window on the current day, here a few minutes
+    // around now that stay within the day.
+    time_t now = std::time(nullptr);
+    struct tm local
+    {};
+    localtime_r(&now, &local);
+    int sinceMidnight = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    int before = std::min(300, sinceMidnight);
+    int after = std::min(300, 86399 - sinceMidnight);
+    std::string window =
+        localText(-before).substr(11) + "-" + localText(after).substr(11);
+    EXPECT_EQ(timeCheckRule(window), 1) << window;
+    rule(0, "", "", window, true);
+    EXPECT_EQ(checkUser("alice", "", "", INTERFACE_WEB), 0) << window;
+}
+
+// A staged copy that cannot be written fails the change with the logged
+// reason, and what went wrong is told on standard error.
+TEST_F(UserFiles, FailedWritesSayWhatFailed)
+{
+    fs::create_directories(rulesFile.string() + "_temp");
+    fs::create_directories(privilegeFile.string() + "_temp");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(setUserRule(0, "", "", "", true, ""), KN_USER_WRITE_FILE_FAILED);
+    EXPECT_EQ(setUserPrivilege("alice", "000000000001", ""),
+              KN_USER_WRITE_FILE_FAILED);
+    std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(
+        told.find("setUserRule  cannot open " + rulesFile.string() + "_temp\n"),
+        std::string::npos)
+        << told;
+    EXPECT_NE(told.find("setUserPrivilege  cannot open " +
+                        privilegeFile.string() + "_temp\n"),
+              std::string::npos)
+        << told;
 }
 
 TEST_F(UserFiles, ChangesTakeEffectOnlyWhenCommitted)

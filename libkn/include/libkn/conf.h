@@ -87,11 +87,12 @@ KN_EXPORT int replace_file_value(const char* path, const char* new_text,
 
 /*
  * Sets one threshold of a sensor in KN_OEM_CONF_PATH: after a line that
- * contains the sensor name, the first line that contains both the kind's
- * key prefix ("CRITLO_", "CRITHI_", "WARNLO_", "WARNHI_"; any other kind:
- * every line) and the index in decimal becomes "<text before its
- * '='>=<value>". Returns 0 in every case; a failure leaves the file as it
- * was.
+ * contains the sensor name, the first line with a '=' that contains the
+ * kind's key prefix ("CRITLO_", "CRITHI_", "WARNLO_", "WARNHI_") and holds
+ * the index in decimal as a whole number before its '=' (index 1 is in
+ * "CRITHI_temp1", not in "CRITHI_temp10") becomes "<text before its
+ * '='>=<value>". Another kind changes nothing. Returns 0 in every case; a
+ * failure leaves the file as it was.
  */
 KN_EXPORT int write_to_oem_conf(uint8_t index, const char* sensor, int kind,
                                 int64_t value);

@@ -93,7 +93,9 @@ KN_EXPORT KN_NORETURN void _kn_real_assert_not_reached(const char* function,
 /*
  * Appends "<ctime text>-<message>\n" to the working log of the type,
  * archiving and emptying it first when it reached KN_LOG_ARCHIVE_LIMIT.
- * Debug lines are written only while "/tmp/debug.log" exists.
+ * Writers in any process take turns on a lock of the working log from the
+ * size check to their line, so a full log is archived once and no line is
+ * lost. Debug lines are written only while "/tmp/debug.log" exists.
  * Returns 0 (also when the log cannot be opened), -1 for a debug line
  * while debugging is off, or the printed length of the message about a
  * type outside 0..5.
@@ -103,7 +105,9 @@ KN_EXPORT int log_call(int type, const char* format, ...) KN_PRINTF(2, 3);
 /*
  * Archives the working log at path when it holds KN_LOG_ARCHIVE_LIMIT
  * bytes or more: its content is appended to the type's nv_log_path row
- * followed by the local time, when "/media/card" exists.
+ * followed by the local time, when "/media/card" exists (the archive's
+ * folder is created when missing). A copy that fails is cut off the
+ * archive again, and a line on standard output tells so.
  * Returns 1 when the working log is to be started afresh, 0 when it is
  * below the limit, -1 when it cannot be opened or the type is outside
  * the tables.

@@ -62,8 +62,8 @@ KN_EXPORT int GetCurrentPath(char* buffer, const char* name);
 /* The first line's integer into value; 0, or -1 for no path, an
  * unopenable or an empty file. */
 KN_EXPORT int read_file_value_error(const char* path, int* value);
-/* The first line's integer, 0 for an empty file, -1 for no path or an
- * unopenable file. */
+/* The first line's integer, 0 for an empty file, -1 for no path or a file
+ * that cannot be opened or read. */
 KN_EXPORT int read_file_value(const char* path);
 /* Replaces the file with the value in decimal; 0 or -1. */
 KN_EXPORT int write_file_value(const char* path, int value);
@@ -75,13 +75,16 @@ KN_EXPORT int writeFile(const char* path, const char* text);
 KN_EXPORT int write_file_str_truncate(const char* path, const char* text);
 /* Appends the bytes, creating the file; bytes written or -1. */
 KN_EXPORT int write_file_str(const char* path, const void* buffer, int size);
-/* The first line (newline included, cut to size - 1) into buffer; 0/-1. */
+/* The first line (newline included, cut to size - 1) into buffer; 0, or
+ * -1 when the file cannot be opened or read (a read error leaves ""). */
 KN_EXPORT int read_file_str(const char* path, char* buffer, int size);
 /* Appends the whole file to the text already in buffer (cut to size - 1
- * characters in all) and removes one final newline; 0 or -1. */
+ * characters in all) and removes one final newline; 0, or -1 when the file
+ * cannot be opened or read (the buffer's text then stays as it was). */
 KN_EXPORT int read_all_file(const char* path, char* buffer, int size);
-/* Copies source into destination; 0, 128 when one cannot be opened, -1
- * when the copy fails on the way. */
+/* Copies source into destination; 0 (also when both name the same file,
+ * which is left alone), 128 when one cannot be opened, -1 when the copy
+ * fails on the way. */
 KN_EXPORT int copy_file_func(const char* source, const char* destination);
 /* Size in bytes, 0 for no path or a file that cannot be examined. */
 KN_EXPORT int64_t get_file_size(const char* path);

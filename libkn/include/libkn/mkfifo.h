@@ -59,7 +59,8 @@ KN_EXPORT int AddQueue(const char* path, int unused);
 KN_EXPORT int GetQueue(const char* path, int flags, uint32_t mode);
 
 /* Writes the bytes (the caller puts the length byte in front) under a
- * write lock of the FIFO; 0 when all were written, else -1. */
+ * write lock of the FIFO; 0 when all were written, else -1 (also when no
+ * reader is left: SIGPIPE is held back and does not reach the caller). */
 KN_EXPORT int writeMsg(int fd, const void* buffer, int length);
 
 /*
