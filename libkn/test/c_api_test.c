@@ -2,6 +2,7 @@
  * Nothing here touches a fixed path or a shared segment. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <libkn/back-plane-mgt.h>
 #include <libkn/common.h>
 #include <libkn/conf.h>
 #include <libkn/cpld-rw-reg.h>
@@ -100,6 +101,12 @@ int main(void)
     CHECK(handle.fd == -1 && eeprom_close(&handle) == 0);
     CHECK(get_sku() == 4);
     CHECK(net_mode_atoi("bond1") == 2);
+
+    /* Hardware detection: parity and the tables. */
+    CHECK(odd_check(0x1F, 8) == 0 && odd_check(0x3F, 8) == KN_BP_PARITY_ERROR);
+    CHECK(strcmp(bpHddLocateName[0], "UNKOWN") == 0);
+    CHECK(d12p_right_cfg[3][1] == 7 && m2_bus_config[2][4] == 12);
+    CHECK(riser_bus_config[2] == 0x71 && max_config_number == 3);
 
     /* User access rules: the tables, and a refused check. */
     CHECK(strcmp(userInterfaceStr[INTERFACE_SSH], "INTERFACE_SSH") == 0);
