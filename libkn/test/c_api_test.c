@@ -16,6 +16,9 @@
 #include <libkn/misc.h>
 #include <libkn/mkfifo.h>
 #include <libkn/net.h>
+#include <libkn/redfish.h>
+#include <libkn/sel-parse.h>
+#include <libkn/sel.h>
 #include <libkn/shm.h>
 #include <libkn/smbus.h>
 #include <stdio.h>
@@ -117,6 +120,18 @@ int main(void)
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);
     CHECK(add_sel_to_shm(NULL, "x", 1) == -1);
+
+    /* SEL records and their texts, Redfish records: layouts and tables. */
+    CHECK(sizeof(sensor_record) == KN_SHM_SENSOR_SIZE);
+    CHECK(sizeof(event_subscription) == KN_SHM_SUBSCRIPTION_SIZE);
+    CHECK(sizeof(event_info) == KN_SHM_EVENT_INFO_SIZE);
+    CHECK(SensorSELWrite(NULL, 1, 0, 4, 1, 0, 0, 0) == -1);
+    char unit[KN_UNIT_TEXT_SIZE];
+    CHECK(strcmp(ipmi_sdr_get_unit_string(1, 0, 0, 0, unit), "percent") == 0);
+    const sel_event_row* row = ipmi_get_first_event_sensor_type(0, 0x08);
+    CHECK(row != NULL && strcmp(row->text, "Device Absent") == 0);
+    char types[KN_EVENT_TYPES_TEXT_SIZE] = "";
+    CHECK(strcmp(eventtypeToStr(0x11, types), "StatusChange,Alert") == 0);
 
     return failures == 0 ? 0 : 1;
 }
