@@ -119,6 +119,13 @@ TEST_F(SelFile, LinesInAFolderMadeForThem)
 TEST_F(SelFile, FullFileMovesOntoTheCard)
 {
     fs::create_directories(folder);
+    struct stat var
+    {};
+    struct stat card
+    {};
+    ASSERT_EQ(::stat(folder.c_str(), &var), 0);
+    ASSERT_EQ(::stat("/media/card", &card), 0);
+    ASSERT_NE(var.st_dev, card.st_dev); // rename cannot move it
     const fs::path file = folder / KN_SEL_FILE_NAME;
     const std::string line = "#7 3 Fan OK\r\n";
     auto fill = [&](size_t size) {
