@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace
 {
@@ -60,6 +61,20 @@ void captureI2cMessages()
         std::rename(partial.c_str(), dmesgCapture);
     }
     ::unlink(partial.c_str());
+}
+
+// Field 2 of the line as `cut -f 2 -d <delimiter>` gives it: the text
+// between the first and the second delimiter, the whole line when it holds
+// no delimiter.
+std::string_view cutField(std::string_view line, char delimiter)
+{
+    size_t first = line.find(delimiter);
+    if (first == std::string_view::npos)
+    {
+        return line;
+    }
+    std::string_view rest = line.substr(first + 1);
+    return rest.substr(0, rest.find(delimiter));
 }
 
 } // namespace
@@ -114,21 +129,39 @@ int CmmFunGetI2CExtBus(uint8_t bus, uint8_t index)
         return read_file_value(path);
     }
     captureI2cMessages();
-
-    // The index-th message line that names the bus, cut down to the number
-    // of the bus it announces ("... i2c bus <n>").
-    char command[256];
-    std::snprintf(command, sizeof(command),
-                  "cat %s | grep 'i2c-%d' >/tmp/i2c-%d", dmesgCapture, bus,
-                  bus);
-    shellSucceeded(command);
-    std::snprintf(command, sizeof(command),
-                  "sed -n '%d,%dp' /tmp/i2c-%d | cut -f 2 -d 's' | "
-                  "cut -f 2 -d ' ' >/tmp/i2c-%d-%d",
-                  index, index, bus, bus, index);
-    shellSucceeded(command);
-    std::snprintf(path, sizeof(path), "/tmp/i2c-%d-%d", bus, index);
-    return read_file_value(path);
+    FILE* capture = std::fopen(dmesgCapture, "re");
+    if (capture == nullptr)
+    {
+        return -1;
+    }
+    // The index-th message line that names the bus (as a substring:
+    // "i2c-1" is also found in "i2c-10"), cut down to the number of the bus
+    // it announces ("... i2c bus <n>"). Everything stays in this process:
+    // callers asking about one bus at the same time share no file.
+    std::string name = "i2c-" + std::to_string(bus);
+    int result = 0;
+    unsigned seen = 0;
+    char* line = nullptr;
+    size_t size = 0;
+    ssize_t length = 0;
+    while (index != 0 && (length = ::getline(&line, &size, capture)) >= 0)
+    {
+        std::string_view text(line, static_cast<size_t>(length));
+        if (!text.empty() && text.back() == '\n')
+        {
+            text.remove_suffix(1);
+        }
+        if (text.find(name) == std::string_view::npos || ++seen != index)
+        {
+            continue;
+        }
+        std::string number(cutField(cutField(text, 's'), ' '));
+        result = std::atoi(number.c_str());
+        break;
+    }
+    std::free(line);
+    std::fclose(capture);
+    return result;
 }
 
 int get_sku(void)

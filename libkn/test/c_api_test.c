@@ -2,6 +2,7 @@
  * Nothing here touches a fixed path or a shared segment. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <libkn/back-plane-mgt.h>
 #include <libkn/common.h>
 #include <libkn/conf.h>
 #include <libkn/cpld-rw-reg.h>
@@ -16,6 +17,9 @@
 #include <libkn/misc.h>
 #include <libkn/mkfifo.h>
 #include <libkn/net.h>
+#include <libkn/redfish.h>
+#include <libkn/sel-parse.h>
+#include <libkn/sel.h>
 #include <libkn/shm.h>
 #include <libkn/smbus.h>
 #include <libkn/snmp.h>
@@ -104,6 +108,12 @@ int main(void)
     CHECK(get_sku() == 4);
     CHECK(net_mode_atoi("bond1") == 2);
 
+    /* Hardware detection: parity and the tables. */
+    CHECK(odd_check(0x1F, 8) == 0 && odd_check(0x3F, 8) == KN_BP_PARITY_ERROR);
+    CHECK(strcmp(bpHddLocateName[0], "UNKOWN") == 0);
+    CHECK(d12p_right_cfg[3][1] == 7 && m2_bus_config[2][4] == 12);
+    CHECK(riser_bus_config[2] == 0x71 && max_config_number == 3);
+
     /* User access rules: the tables, and a refused check. */
     CHECK(strcmp(userInterfaceStr[INTERFACE_SSH], "INTERFACE_SSH") == 0);
     CHECK(strcmp(ErrorCodeStr[KN_USER_FILE_NOT_EXIST - 4096],
@@ -130,6 +140,17 @@ int main(void)
     CHECK(offsetof(mail_config, port) == 776);
     CHECK(offsetof(mail_config, auth) == 852);
     CHECK(read_email_config(NULL, NULL) == -1);
+    /* SEL records and their texts, Redfish records: layouts and tables. */
+    CHECK(sizeof(sensor_record) == KN_SHM_SENSOR_SIZE);
+    CHECK(sizeof(event_subscription) == KN_SHM_SUBSCRIPTION_SIZE);
+    CHECK(sizeof(event_info) == KN_SHM_EVENT_INFO_SIZE);
+    CHECK(SensorSELWrite(NULL, 1, 0, 4, 1, 0, 0, 0) == -1);
+    char unit[KN_UNIT_TEXT_SIZE];
+    CHECK(strcmp(ipmi_sdr_get_unit_string(1, 0, 0, 0, unit), "percent") == 0);
+    const sel_event_row* row = ipmi_get_first_event_sensor_type(0, 0x08);
+    CHECK(row != NULL && strcmp(row->text, "Device Absent") == 0);
+    char types[KN_EVENT_TYPES_TEXT_SIZE] = "";
+    CHECK(strcmp(eventtypeToStr(0x11, types), "StatusChange,Alert") == 0);
 
     return failures == 0 ? 0 : 1;
 }

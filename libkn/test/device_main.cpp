@@ -8,7 +8,8 @@ int main(int argc, char** argv)
     return testkit::runTests(
         argc, argv,
         {.overlays = {"/run", "/tmp", "/sys/class", "/sys/devices"},
-         .mkdirs = {"/run/BMCInfo/Development/Log/bmc", "/sys/class/gpio"},
+         .mkdirs = {"/run/BMCInfo/Development/Log/bmc", "/sys/class/gpio",
+                    "/run/backplane", "/run/obmcinfo/i2c"},
          .ipc = true},
         /*privateBus=*/false);
 }

@@ -2,6 +2,7 @@
 // /sys/devices, /run and /tmp.
 #include "libkn/gpio.h"
 
+#include "child.hpp"
 #include "fake_i2c.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/tempdir.hpp"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -105,18 +107,78 @@ TEST_F(Platform, MemoryFaultLed)
     EXPECT_EQ(CmmFunMemFaultLed(9, 9, 9, 1), 0); // no such LED
 }
 
+std::vector<fs::path> tmpLookupFiles()
+{
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator("/tmp"))
+    {
+        if (entry.path().filename().string().starts_with("i2c-"))
+        {
+            found.push_back(entry.path());
+        }
+    }
+    return found;
+}
+
 TEST_F(Platform, ExtensionBusFromTheCacheOrTheKernelMessages)
 {
-    writeText(infoFolder / "i2c/i2c-1-2", "17\n");
-    EXPECT_EQ(CmmFunGetI2CExtBus(1, 2), 17);
-
     writeText(infoFolder / "i2c_dmesg",
-              "[    1.10] i2c i2c-1: Added multiplexed i2c bus 16\n"
+              "[    1.10] i2c i2c-13: Added multiplexed i2c bus 16\n"
               "[    1.11] i2c i2c-2: Added multiplexed i2c bus 18\n"
-              "[    1.12] i2c i2c-1: Added multiplexed i2c bus 19\n");
-    EXPECT_EQ(CmmFunGetI2CExtBus(1, 1), 16);
-    EXPECT_EQ(CmmFunGetI2CExtBus(1, 3), 0); // not announced
+              "[    1.12] i2c i2c-1: Added multiplexed i2c bus 19\n"
+              "[    1.13] i2c i2c-13: Added multiplexed i2c bus 17\n"
+              "[    1.14] i2c-13 no delimiter here\n");
+    EXPECT_EQ(CmmFunGetI2CExtBus(13, 1), 16);
+    EXPECT_EQ(CmmFunGetI2CExtBus(13, 2), 17);
     EXPECT_EQ(CmmFunGetI2CExtBus(2, 1), 18);
+    // "i2c-1" is found inside "i2c-13" as well.
+    EXPECT_EQ(CmmFunGetI2CExtBus(1, 1), 16);
+    EXPECT_EQ(CmmFunGetI2CExtBus(1, 2), 19);
+    EXPECT_EQ(CmmFunGetI2CExtBus(1, 3), 17);
+    // A line without the cut's delimiter passes whole: no number in it.
+    EXPECT_EQ(CmmFunGetI2CExtBus(13, 3), 0);
+    EXPECT_EQ(CmmFunGetI2CExtBus(13, 9), 0); // not announced
+    EXPECT_EQ(CmmFunGetI2CExtBus(13, 0), 0);
+
+    // The cache comes first.
+    writeText(infoFolder / "i2c/i2c-13-1", "21\n");
+    EXPECT_EQ(CmmFunGetI2CExtBus(13, 1), 21);
+    EXPECT_TRUE(tmpLookupFiles().empty());
+}
+
+// Callers asking about one bus at the same moment, each with its own
+// index, all get their own answer.
+TEST_F(Platform, ConcurrentLookupsOnOneBus)
+{
+    std::string capture;
+    for (int i = 1; i <= 4; ++i)
+    {
+        capture += "[    1.0" + std::to_string(i) +
+                   "] i2c i2c-5: Added multiplexed i2c bus " +
+                   std::to_string(30 + i) + "\n";
+    }
+    writeText(infoFolder / "i2c_dmesg", capture);
+    kntest::Gate gate;
+    std::vector<pid_t> children;
+    for (int index = 1; index <= 4; ++index)
+    {
+        children.push_back(kntest::forkChild([&gate, index] {
+            gate.wait();
+            int wrong = 0;
+            for (int call = 0; call < 40; ++call)
+            {
+                wrong += CmmFunGetI2CExtBus(5, static_cast<uint8_t>(index)) !=
+                         30 + index;
+            }
+            return wrong;
+        }));
+    }
+    gate.open();
+    for (pid_t child : children)
+    {
+        EXPECT_EQ(kntest::waitChild(child), 0);
+    }
+    EXPECT_TRUE(tmpLookupFiles().empty());
 }
 
 // A capture of the kernel messages that finds nothing is not kept, so the
@@ -133,7 +195,7 @@ TEST_F(Platform, OnlyAWholeCaptureIsKept)
     std::string oldPath =
         std::getenv("PATH") != nullptr ? std::getenv("PATH") : "/usr/bin:/bin";
     ::setenv("PATH", (tools.path().string() + ":" + oldPath).c_str(), 1);
-    EXPECT_EQ(CmmFunGetI2CExtBus(3, 1), 0);
+    EXPECT_EQ(CmmFunGetI2CExtBus(3, 1), -1); // no capture
     EXPECT_FALSE(fs::exists(infoFolder / "i2c_dmesg"));
 
     std::ofstream(lines) << "[    2.00] i2c i2c-3: Added multiplexed i2c bus "

@@ -41,8 +41,10 @@ KN_EXPORT int CmmFunMemFaultLed(uint8_t cpu, uint8_t dimm, uint8_t module,
  * The bus number of the index-th (from 1) extension bus behind bus: from
  * the cache file "/var/run/obmcinfo/i2c/i2c-<bus>-<index>" when it exists,
  * else from the kernel's messages about the bus (kept in
- * "/var/run/obmcinfo/i2c_dmesg" once captured whole). 0 when no such bus
- * is announced, -1 when the answer cannot be had.
+ * "/var/run/obmcinfo/i2c_dmesg" once captured whole): the index-th line
+ * naming "i2c-<bus>" announces the bus number. 0 when no such bus is
+ * announced (or for index 0), -1 when there is no capture. Nothing is
+ * written besides the capture, so any number of processes may ask at once.
  */
 KN_EXPORT int CmmFunGetI2CExtBus(uint8_t bus, uint8_t index);
 

@@ -138,6 +138,11 @@ KN_EXPORT int get_timestamp_string(char* buffer);
  * or an empty text for no buffer. */
 KN_EXPORT char* time_string_get(char* buffer, int size);
 
+/* 2 when the 10-slot backplane is fitted (its marker
+ * "/var/run/backplane/10p0.json" exists, or board id 14 answers on bus 1 at
+ * 0x3f), 1 otherwise. */
+KN_EXPORT int read_chassis_type(void);
+
 #ifdef __cplusplus
 }
 
