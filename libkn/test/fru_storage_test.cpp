@@ -288,8 +288,9 @@ TEST_F(FruStorage, KernelEepromFiles)
     EXPECT_EQ(slice(back, 0, image.size()), image);
     EXPECT_TRUE(world.messages().empty());
 
-    // No extension bus known: -1 at once.
+    // No extension bus known: -1 at once, whatever bus 0 holds.
     writeText("/run/obmcinfo/i2c/i2c-3-1", "0\n");
+    makeFile("/sys/class/i2c-dev/i2c-3/device/i2c-0/0-0051/eeprom", 256);
     EXPECT_EQ(readBack(switchedFile, back), -1);
     EXPECT_EQ(write_to_fru(1), -1);
 
