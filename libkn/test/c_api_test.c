@@ -7,6 +7,7 @@
 #include <libkn/conf.h>
 #include <libkn/cpld-rw-reg.h>
 #include <libkn/eeprom.h>
+#include <libkn/fru.h>
 #include <libkn/gpio.h>
 #include <libkn/i2c.h>
 #include <libkn/json.h>
@@ -119,6 +120,22 @@ int main(void)
     CHECK(strcmp(ErrorCodeStr[KN_USER_FILE_NOT_EXIST - 4096],
                  "FILE NOT EXIST") == 0);
     CHECK(checkUser(NULL, "", "", INTERFACE_WEB) == KN_USER_INTERNAL_ERROR);
+
+    /* FRU: the shared layouts, the name tables, and an image built in
+     * memory. */
+    CHECK(sizeof(fru) == 2504 && sizeof(fru_device) == 31);
+    CHECK(sizeof(fru_param_entry) == 132 && sizeof(fru_buff[0]) == 1028);
+    CHECK(fru_get_param_id("ProductInfoArea", "serialnum") == 19);
+    CHECK(strcmp(default_ini[0], "[ChassisInfoArea]") == 0);
+    fru_init();
+    CHECK(get_fru_date() == KN_FRU_CHASSIS_FAILED);
+    for (int id = 0; id < KN_FRU_PARAMS; ++id)
+    {
+        CHECK(modify_section("N/A", id) == 0);
+    }
+    CHECK(get_fru_date() == 0 && bmc_fru_len % 8 == 0);
+    CHECK(parse_bin_date(bmc_fru_date, (int)bmc_fru_len) == 0);
+    CHECK(fru.product.serial_number.type_length == 0xC3);
 
     /* Shared memory: nothing attached, bad calls refused. */
     CHECK(get_share_mem() == NULL);
