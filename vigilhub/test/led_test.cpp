@@ -1,7 +1,7 @@
 // The combination of the flags and the system-fault LED group: calls only on
 // transitions, failures of the LED group manager at start-up and while
-// running, signals that cannot be read, and writes answered while the
-// start-up call is pending.
+// running, a manager that hangs, signals that cannot be read, and writes
+// answered while the start-up call is pending.
 
 #include "hub.hpp"
 #include "testkit/commands.hpp"
@@ -85,6 +85,15 @@ TEST_F(HubTest, MissingLedGroupManagerEndsStartUp)
                                 "sd_bus_call: "
                                 "org.freedesktop.DBus.Error.UnknownObject: "
                                 "no such group")));
+
+    // Present, but answering too late.
+    sim->setError(ledService, "Get", "", "");
+    sim->setDelay(ledService, 6000);
+    auto hung = launchHub();
+    EXPECT_EQ(hung->waitExit(), 255) << hung->err();
+    EXPECT_TRUE(waitEntry(
+        entryStarting(4, monitorFile, 34, "main",
+                      "sd_bus_call: org.freedesktop.DBus.Error.Timeout")));
 }
 
 TEST_F(HubTest, UnreadableSignalsAreLoggedAndIgnored)
@@ -179,10 +188,31 @@ TEST_F(HubTest, LedFailureWhileRunningIsRetriedOnTheNextChange)
     EXPECT_TRUE(hub->running());
 }
 
+TEST_F(HubTest, HungLedManagerHoldsNoClient)
+{
+    startSim();
+    startHub();
+    sim->clearLog();
+
+    // It keeps its name but answers long after the service gave up.
+    sim->setDelay(ledService, 6000);
+    setHealth("fan", false);
+    const auto changed = std::chrono::steady_clock::now();
+    EXPECT_FALSE(health("fan"));
+    EXPECT_LT(std::chrono::steady_clock::now() - changed, 3s);
+    EXPECT_TRUE(waitEntry(entryStarting(
+        4, healthFile, 111, "propertiesChanged",
+        "Safe assert failed, will retry on the next change. name: "
+        "system_fault, asserted: 1, error: sd_bus_call: "
+        "org.freedesktop.DBus.Error.Timeout")));
+    EXPECT_TRUE(hub->running());
+}
+
 TEST_F(HubTest, WriteIsAnsweredWhileStartUpLedCallIsDelayed)
 {
     startSim();
-    sim->setDelay(ledService, 3000);
+    // Late, but within the time the service waits.
+    sim->setDelay(ledService, 1500);
     hub = launchHub();
     ASSERT_TRUE(hub->waitForBusName(hubService)) << hub->err();
     ASSERT_TRUE(testkit::waitUntil(
