@@ -67,6 +67,16 @@ int main()
         std::cerr << e.what() << std::endl;
     }
 
-    io.run();
+    try
+    {
+        io.run();
+    }
+    catch (const std::exception& e)
+    {
+        // The bus connection is lost or broken: there is nothing left to
+        // serve.
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
     return 0;
 }
