@@ -133,9 +133,11 @@ void DbusPassiveRedundancy::populateFailures()
             }
         }
     }
-    catch (const sdbus::Exception&)
+    catch (const sdbus::Exception& e)
     {
+        // The line of its own stays as it is; what failed follows it.
         std::cerr << "Populate Failures Mapper Error" << std::endl;
+        std::cerr << "DbusPassiveRedundancy: " << e.what() << std::endl;
     }
 }
 
@@ -193,9 +195,9 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
         }
         collection = readCollection(reply, contents);
     }
-    catch (const sdbus::Exception&)
+    catch (const sdbus::Exception& e)
     {
-        std::cerr << "Error reading match data" << std::endl;
+        std::cerr << "Error reading match data: " << e.what() << std::endl;
         return;
     }
 

@@ -306,7 +306,8 @@ TEST_F(RedundancyOnBus, BadSignalsAndFailedReadsChangeNothing)
     EXPECT_THAT(err, ::testing::EndsWith(
                          "\nDbusPassiveRedundancy: ignoring signal of " + a +
                          ": Status is not a string\n"
-                         "Error reading match data\n"));
+                         "Error reading match data: sd_bus_call: "
+                         "org.freedesktop.DBus.Error.Failed: busy\n"));
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
 }
 
@@ -351,7 +352,8 @@ TEST_F(RedundancyOnBus, SenderThatNeverAnswersHoldsTheLoopBriefly)
     ASSERT_TRUE(ticked);
     EXPECT_LE(late, 3s);
     EXPECT_TRUE(r.getFailedSet().empty());
-    EXPECT_THAT(err, HasSubstr("Error reading match data"));
+    EXPECT_THAT(err, HasSubstr("Error reading match data: sd_bus_call: "
+                               "org.freedesktop.DBus.Error.Timeout"));
 }
 
 TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)
@@ -363,7 +365,9 @@ TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)
     testing::internal::CaptureStderr();
     DbusPassiveRedundancy noMapper(conn->bus());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Populate Failures Mapper Error\n");
+              "Populate Failures Mapper Error\n"
+              "DbusPassiveRedundancy: sd_bus_call: "
+              "org.freedesktop.DBus.Error.Failed: down\n");
     EXPECT_TRUE(noMapper.getFailedSet().empty());
 
     sim->setError("xyz.openbmc_project.ObjectMapper", "GetSubTree", "", "");
@@ -372,7 +376,9 @@ TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)
     testing::internal::CaptureStderr();
     DbusPassiveRedundancy noObject(conn->bus());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Populate Failures Mapper Error\n");
+              "Populate Failures Mapper Error\n"
+              "DbusPassiveRedundancy: sd_bus_call: "
+              "org.freedesktop.DBus.Error.Failed: down\n");
     EXPECT_TRUE(noObject.getFailedSet().empty());
 }
 
