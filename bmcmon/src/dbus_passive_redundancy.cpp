@@ -3,6 +3,7 @@
 #include "bmcmon/property_decode.hpp"
 #include "sdbus/error.hpp"
 
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <unordered_map>
@@ -17,6 +18,9 @@ namespace
 constexpr const char* redundancyInterface =
     "xyz.openbmc_project.Control.FanRedundancy";
 constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
+/** How long the sender of a signal may take to answer for its collection:
+ *  any peer can send one, and the loop waits for the answer. */
+constexpr std::chrono::seconds collectionTimeout{2};
 
 /** The collection held by the variant that comes next, whose contents
  *  signature is `contents`: a list of strings or of object paths. Any other
@@ -129,9 +133,11 @@ void DbusPassiveRedundancy::populateFailures()
             }
         }
     }
-    catch (const sdbus::Exception&)
+    catch (const sdbus::Exception& e)
     {
+        // The line of its own stays as it is; what failed follows it.
         std::cerr << "Populate Failures Mapper Error" << std::endl;
+        std::cerr << "DbusPassiveRedundancy: " << e.what() << std::endl;
     }
 }
 
@@ -178,9 +184,10 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
     std::vector<std::string> collection;
     try
     {
-        sdbus::Message reply = bus.callMethod(
-            message.sender(), message.path(), propertiesInterface, "Get",
-            std::string(redundancyInterface), std::string("Collection"));
+        sdbus::Message get = bus.newMethodCall(message.sender(), message.path(),
+                                               propertiesInterface, "Get");
+        get.append(std::string(redundancyInterface), std::string("Collection"));
+        sdbus::Message reply = bus.call(get, collectionTimeout);
         auto [type, contents] = reply.peekType();
         if (type != 'v')
         {
@@ -188,9 +195,9 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
         }
         collection = readCollection(reply, contents);
     }
-    catch (const sdbus::Exception&)
+    catch (const sdbus::Exception& e)
     {
-        std::cerr << "Error reading match data" << std::endl;
+        std::cerr << "Error reading match data: " << e.what() << std::endl;
         return;
     }
 

@@ -10,9 +10,12 @@
 #include "testkit/wait.hpp"
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include <gmock/gmock.h>
@@ -303,8 +306,54 @@ TEST_F(RedundancyOnBus, BadSignalsAndFailedReadsChangeNothing)
     EXPECT_THAT(err, ::testing::EndsWith(
                          "\nDbusPassiveRedundancy: ignoring signal of " + a +
                          ": Status is not a string\n"
-                         "Error reading match data\n"));
+                         "Error reading match data: sd_bus_call: "
+                         "org.freedesktop.DBus.Error.Failed: busy\n"));
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 3) << err;
+}
+
+TEST_F(RedundancyOnBus, SenderThatNeverAnswersHoldsTheLoopBriefly)
+{
+    start({redundancyObject(redundancyRoot + std::string("a"), {"s", fullState},
+                            {"as", {fan0}})});
+    DbusPassiveRedundancy r(conn->bus());
+
+    // A timer ticking on the loop shows how long the loop was held.
+    boost::asio::steady_timer tick(io);
+    auto due = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration late{};
+    int ticks = 0;
+    std::function<void()> arm = [&] {
+        due += 100ms;
+        tick.expires_at(due);
+        tick.async_wait([&](const boost::system::error_code& ec) {
+            if (!ec)
+            {
+                late = std::max(late, std::chrono::steady_clock::now() - due);
+                ++ticks;
+                arm();
+            }
+        });
+    };
+    arm();
+
+    sim->setDelay(redundancyService, 60000);
+    testing::internal::CaptureStderr();
+    setStatus("a", "s", failedState);
+    int ticksAtGet = -1;
+    bool ticked = runUntil([&] {
+        if (ticksAtGet < 0 && sim->count("Get") == 1)
+        {
+            ticksAtGet = ticks;
+        }
+        return ticksAtGet >= 0 && ticks >= ticksAtGet + 2;
+    });
+    std::string err = testing::internal::GetCapturedStderr();
+    tick.cancel();
+    ASSERT_TRUE(ticked);
+    EXPECT_LE(late, 3s);
+    EXPECT_TRUE(r.getFailedSet().empty());
+    EXPECT_THAT(err, HasSubstr("Error reading match data: sd_bus_call: "
+                               "org.freedesktop.DBus.Error.Timeout"));
 }
 
 TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)
@@ -316,7 +365,9 @@ TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)
     testing::internal::CaptureStderr();
     DbusPassiveRedundancy noMapper(conn->bus());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Populate Failures Mapper Error\n");
+              "Populate Failures Mapper Error\n"
+              "DbusPassiveRedundancy: sd_bus_call: "
+              "org.freedesktop.DBus.Error.Failed: down\n");
     EXPECT_TRUE(noMapper.getFailedSet().empty());
 
     sim->setError("xyz.openbmc_project.ObjectMapper", "GetSubTree", "", "");
@@ -325,7 +376,9 @@ TEST_F(RedundancyOnBus, PopulationStopsAtFirstFailure)
     testing::internal::CaptureStderr();
     DbusPassiveRedundancy noObject(conn->bus());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Populate Failures Mapper Error\n");
+              "Populate Failures Mapper Error\n"
+              "DbusPassiveRedundancy: sd_bus_call: "
+              "org.freedesktop.DBus.Error.Failed: down\n");
     EXPECT_TRUE(noObject.getFailedSet().empty());
 }
 

@@ -4,6 +4,7 @@
 #include <boost/algorithm/string/split.hpp>
 
 #include <stdexcept>
+#include <string>
 
 namespace nicscout
 {
@@ -58,6 +59,15 @@ std::optional<InventoryLine> InventoryLine::parse(const std::string& line)
     if (parsed.fields.size() < field::count)
     {
         return std::nullopt;
+    }
+    for (std::size_t i = 0; i < field::count; ++i)
+    {
+        // A D-Bus string ends at its first NUL: the value would be cut.
+        if (parsed.fields[i].find('\0') != std::string::npos)
+        {
+            throw std::invalid_argument("field " + std::to_string(i) +
+                                        " holds a NUL byte");
+        }
     }
     parsed.bus = parseLocation(parsed.fields[field::bus], "bus");
     parsed.device = parseLocation(parsed.fields[field::device], "device");

@@ -46,9 +46,10 @@ struct InventoryLine
     static std::vector<std::string> split(const std::string& line);
 
     /** Parses the whole line before anything is published from it.
-     *  Returns nothing for a line of fewer than 13 fields. A bus, device or
-     *  port field that is not a hexadecimal number, or a negative bus or
-     *  device number, throws std::invalid_argument or std::out_of_range. */
+     *  Returns nothing for a line of fewer than 13 fields. A NUL byte in
+     *  one of the 13 fields, a bus, device or port field that is not a
+     *  hexadecimal number, or a negative bus or device number, throws
+     *  std::invalid_argument or std::out_of_range. */
     static std::optional<InventoryLine> parse(const std::string& line);
 };
 

@@ -15,6 +15,68 @@
 #include <optional>
 #include <stdexcept>
 
+namespace
+{
+
+/** Answers the caller with InvalidArgs naming the bad line. */
+[[noreturn]] void refuseBadLine(const std::exception& e)
+{
+    std::cerr << e.what() << std::endl;
+    throw sdbus::MethodError("org.freedesktop.DBus.Error.InvalidArgs",
+                             e.what());
+}
+
+/** The handler of AgentSynchronizeData: one refresh pass. */
+bool synchronizeData(nicscout::NetworkAdapters& adapters)
+{
+    try
+    {
+        return adapters.updateNetworkAdapters();
+    }
+    catch (const std::invalid_argument& e)
+    {
+        refuseBadLine(e);
+    }
+    catch (const std::out_of_range& e)
+    {
+        refuseBadLine(e);
+    }
+}
+
+/** The pass at start-up, where nobody can be answered. */
+void firstPass(nicscout::NetworkAdapters& adapters)
+{
+    try
+    {
+        adapters.updateNetworkAdapters();
+    }
+    catch (const std::exception& e)
+    {
+        // The lines before the bad one stay published; the next
+        // AgentSynchronizeData reads the file again.
+        std::cerr << e.what() << std::endl;
+    }
+}
+
+/** Runs the event loop; the exit status of the daemon. */
+int serve(boost::asio::io_context& io)
+{
+    try
+    {
+        io.run();
+    }
+    catch (const std::exception& e)
+    {
+        // The bus connection is lost or broken: there is nothing left to
+        // serve.
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
 int main()
 {
     boost::asio::io_context io;
@@ -31,22 +93,7 @@ int main()
         auto root =
             server->addInterface(nicscout::rootPath, nicscout::interfaceName);
         root->registerMethod("AgentSynchronizeData", [&adapters]() -> bool {
-            try
-            {
-                return adapters->updateNetworkAdapters();
-            }
-            catch (const std::invalid_argument& e)
-            {
-                std::cerr << e.what() << std::endl;
-                throw sdbus::MethodError(
-                    "org.freedesktop.DBus.Error.InvalidArgs", e.what());
-            }
-            catch (const std::out_of_range& e)
-            {
-                std::cerr << e.what() << std::endl;
-                throw sdbus::MethodError(
-                    "org.freedesktop.DBus.Error.InvalidArgs", e.what());
-            }
+            return synchronizeData(*adapters);
         });
         root->initialize();
     }
@@ -56,17 +103,6 @@ int main()
         return 1;
     }
 
-    try
-    {
-        adapters->updateNetworkAdapters();
-    }
-    catch (const std::exception& e)
-    {
-        // The lines before the bad one stay published; the next
-        // AgentSynchronizeData reads the file again.
-        std::cerr << e.what() << std::endl;
-    }
-
-    io.run();
-    return 0;
+    firstPass(*adapters);
+    return serve(io);
 }

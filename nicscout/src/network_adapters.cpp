@@ -3,7 +3,6 @@
 #include "adapter_properties.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <stdexcept>
 
@@ -16,8 +15,8 @@ bool NetworkAdapters::updateNetworkAdapters()
 {
     std::cerr << "update network adapters" << std::endl;
 
-    std::ifstream file(inventoryPath);
-    if (!file.is_open())
+    InventoryFile file(inventoryPath);
+    if (!file.isOpen())
     {
         return false;
     }
@@ -35,21 +34,25 @@ bool NetworkAdapters::updateNetworkAdapters()
     }
     applyPending();
     // Every published line succeeds and a failing one has thrown; a file
-    // that could be opened but not read (a folder, an I/O error) is a
-    // failure, though the lines read before it stay published.
-    return !file.bad();
+    // that could be opened but not read (an I/O error) is a failure, though
+    // the lines read before it stay published.
+    return !file.failed();
 }
 
-void NetworkAdapters::readLines(std::istream& file)
+void NetworkAdapters::readLines(InventoryFile& file)
 {
     std::string text;
     std::size_t number = 0;
-    while (std::getline(file, text))
+    while (true)
     {
         ++number;
         std::optional<InventoryLine> line;
         try
         {
+            if (!file.readLine(text))
+            {
+                break;
+            }
             line = InventoryLine::parse(text);
         }
         catch (const std::invalid_argument& e)

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "inventory_file.hpp"
 #include "inventory_line.hpp"
 #include "sdbus/dbus_interface.hpp"
 #include "sdbus/object_server.hpp"
 
 #include <boost/container/flat_map.hpp>
 
-#include <istream>
 #include <map>
 #include <memory>
 #include <string>
@@ -28,9 +28,11 @@ class NetworkAdapters
     explicit NetworkAdapters(sdbus::ObjectServer& server);
 
     /** Reads the whole inventory file and publishes its lines in order.
-     *  False only when the file cannot be opened or read. A bad line ends
-     *  the pass with std::invalid_argument or std::out_of_range; the lines
-     *  before it stay published and the bad line changes nothing. */
+     *  False only when the file cannot be opened or read, or is not a
+     *  regular file. A bad line (see InventoryLine::parse, and a line
+     *  longer than InventoryFile::maxLineLength) ends the pass with
+     *  std::invalid_argument or std::out_of_range; the lines before it stay
+     *  published and the bad line changes nothing. */
     bool updateNetworkAdapters();
 
     /** Publishes one line's fields on its adapter, which is in the map. */
@@ -58,7 +60,7 @@ class NetworkAdapters
 
   private:
     /** Reads the lines of the inventory file and publishes them. */
-    void readLines(std::istream& file);
+    void readLines(InventoryFile& file);
 
     /** Stores the values held back during a pass; ends the pass. */
     void applyPending();

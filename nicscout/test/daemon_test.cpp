@@ -7,6 +7,7 @@
 #include "sdbus/match.hpp"
 #include "testkit/commands.hpp"
 #include "testkit/main.hpp"
+#include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/wait.hpp"
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -355,6 +357,12 @@ TEST_F(Nicscout, AdaptersAndValuesOutliveTheirLines)
     EXPECT_FALSE(sync());
     EXPECT_EQ(objects(), all);
     rmdir(inventory);
+
+    // A FIFO is not waited on.
+    ASSERT_EQ(mkfifo(inventory, 0644), 0);
+    EXPECT_FALSE(sync());
+    EXPECT_EQ(objects(), all);
+    std::remove(inventory);
 }
 
 TEST_F(Nicscout, BadLineAnswersInvalidArgsAndChangesNothingOfItsOwn)
@@ -391,6 +399,38 @@ TEST_F(Nicscout, BadLineAnswersInvalidArgsAndChangesNothingOfItsOwn)
     const std::string enp59s3 = root + std::string("/enp59s3");
     EXPECT_THAT(addedPaths, UnorderedElementsAre(enp59s3));
     EXPECT_EQ(adapter(enp59s3).at("Function0FunctionType"), "Physical");
+}
+
+TEST_F(Nicscout, OverlongLinesAndNulBytesAreBadLines)
+{
+    std::string overlong = line(Port{.device = "2"});
+    overlong.replace(overlong.find("X710"), 4, std::string(100'000, 'M'));
+    writeInventory({line(Port{}), line(Port{.device = "1"}), overlong});
+    start();
+    ASSERT_TRUE(
+        daemon->waitForOutput("line 3: line longer than 65536 bytes", true));
+    auto all = objects();
+    EXPECT_EQ(all.count(enp59s0), 1U);
+    EXPECT_EQ(all.count(enp59s1), 1U);
+    EXPECT_EQ(all.count(root + std::string("/enp59s2")), 0U);
+
+    const std::string invalidArgs = "org.freedesktop.DBus.Error.InvalidArgs";
+    EXPECT_EQ(syncError(), invalidArgs);
+    writeInventory({line(Port{.mac = std::string("3c:fd\0fe", 8)})});
+    EXPECT_EQ(syncError(), invalidArgs);
+    EXPECT_THAT(daemon->err(), HasSubstr("line 1: field 2 holds a NUL byte"));
+    EXPECT_EQ(objects(), all);
+}
+
+TEST_F(Nicscout, LostBusConnectionEndsTheDaemonWithStatusOne)
+{
+    std::optional<testkit::PrivateBus> own;
+    own.emplace();
+    testkit::Process lost(testkit::Process::Options{
+        .argv = {std::getenv("NICSCOUT")}, .env = {}, .pathPrepend = {}});
+    ASSERT_TRUE(lost.waitForBusName(service)) << lost.err();
+    own.reset();
+    EXPECT_EQ(lost.waitExit(), 1) << lost.err();
 }
 
 TEST_F(Nicscout, BadLineAtStartKeepsEarlierAdaptersAndTheDaemonServes)

@@ -1,9 +1,14 @@
-// Unit tests of the inventory line parser and of the rules that turn a line
-// into property names and values.
+// Unit tests of the inventory file reader, the line parser and the rules that
+// turn a line into property names and values.
 
 #include "adapter_properties.hpp"
+#include "inventory_file.hpp"
 #include "inventory_line.hpp"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -41,6 +46,46 @@ std::string failureOf(const std::string& line)
 }
 
 } // namespace
+
+TEST(InventoryFileRead, LinesUpToTheBoundReadWholeAcrossReads)
+{
+    const std::string path =
+        testing::TempDir() + "nicscout-lines-" + std::to_string(getpid());
+    auto write = [&path](const std::string& text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    };
+    const std::size_t max = InventoryFile::maxLineLength;
+
+    // The last line needs no line feed.
+    write(std::string(max, 'a') + "\n\n" + std::string(max - 1, 'b') +
+          "\nlast");
+    std::vector<std::string> read;
+    {
+        InventoryFile file(path);
+        ASSERT_TRUE(file.isOpen());
+        std::string line;
+        while (file.readLine(line))
+        {
+            read.push_back(line);
+        }
+        EXPECT_FALSE(file.failed());
+    }
+    EXPECT_EQ(read,
+              (std::vector<std::string>{std::string(max, 'a'), "",
+                                        std::string(max - 1, 'b'), "last"}));
+
+    write("first\n" + std::string(max + 1, 'c') + "\nnever read\n");
+    {
+        InventoryFile file(path);
+        std::string line;
+        ASSERT_TRUE(file.readLine(line));
+        EXPECT_THROW(file.readLine(line), std::invalid_argument);
+    }
+    std::remove(path.c_str());
+
+    EXPECT_FALSE(InventoryFile(path).isOpen());
+    EXPECT_FALSE(InventoryFile(testing::TempDir()).isOpen());
+}
 
 TEST(InventoryLineSplit, RunsOfTabsAreOneSeparatorEndsGiveEmptyFields)
 {

@@ -1,8 +1,8 @@
 #include "health.hpp"
 
 #include "constants.hpp"
-#include "led.hpp"
 #include "journal/journal.hpp"
+#include "led.hpp"
 #include "util.hpp"
 
 #include <syslog.h>
@@ -20,6 +20,15 @@ constexpr const char* journalFile = "../git/src/health";
 // Lines of the warnings for what is ignored while running.
 constexpr int badSignalLine = 77;
 constexpr int ledFailureLine = 111;
+
+/** NameOwnerChanged of the LED group manager's name, from the bus. */
+std::string ledOwnerRule()
+{
+    return "type='signal',sender='org.freedesktop.DBus',"
+           "path='/org/freedesktop/DBus',interface='org.freedesktop.DBus',"
+           "member='NameOwnerChanged',arg0='" +
+           ledService + "'";
+}
 
 std::string matchRule(const std::string& path)
 {
@@ -71,7 +80,9 @@ std::optional<bool> readHealth(sdbus::Message& msg)
 
 } // namespace
 
-Health::Health(const std::vector<std::string>& names)
+Health::Health(boost::asio::io_context& io,
+               const std::vector<std::string>& names) :
+    retryTimer(io)
 {
     items.reserve(names.size());
     for (const auto& name : names)
@@ -91,16 +102,16 @@ void Health::start()
             [this, i](sdbus::Message& msg) { propertiesChanged(i, msg); });
         item.status = true;
     }
+    ledOwnerMatch = std::make_unique<sdbus::Match>(bus, ledOwnerRule(),
+                                                   [this](sdbus::Message& msg) {
+        ledManagerChanged(msg);
+    });
 
-    overall = true;
-    for (const auto& item : items)
-    {
-        overall = overall && item.status;
-    }
+    overall = combined();
 
-    journal::printWithLocation(
-        LOG_INFO, journalFile, 57, "start",
-        "Start health monitor. current health state: %d", overall ? 1 : 0);
+    journal::printWithLocation(LOG_INFO, journalFile, 57, "start",
+                               "Start health monitor. current health state: %d",
+                               overall ? 1 : 0);
 
     safeAssert(ledGroupName, !overall);
 }
@@ -129,11 +140,7 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
     }
 
     items[idx].status = *value;
-    bool newStatus = true;
-    for (const auto& item : items)
-    {
-        newStatus = newStatus && item.status;
-    }
+    const bool newStatus = combined();
 
     journal::printWithLocation(
         LOG_INFO, journalFile, 93, "propertiesChanged",
@@ -147,19 +154,88 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
     }
     try
     {
-        safeAssert(ledGroupName, !newStatus);
-        overall = newStatus;
+        actOn(newStatus);
     }
     catch (const std::exception& e)
     {
         // The state acted on stays as it was, so the next change of a flag
-        // calls the LED group manager again.
+        // calls the LED group manager again, and so does the retry.
         journal::printWithLocation(
             LOG_WARNING, journalFile, ledFailureLine, "propertiesChanged",
             "Safe assert failed, will retry on the next change. name: %s, "
             "asserted: %d, error: %s",
             ledGroupName.c_str(), newStatus ? 0 : 1, e.what());
     }
+}
+
+void Health::ledManagerChanged(sdbus::Message& msg)
+{
+    std::string name;
+    std::string oldOwner;
+    std::string newOwner;
+    try
+    {
+        msg.read(name, oldOwner, newOwner);
+    }
+    catch (const std::exception&)
+    {
+        // The rule names the bus daemon as sender, which sends no other
+        // body; there is nothing to act on.
+        return;
+    }
+    if (!newOwner.empty())
+    {
+        retry();
+    }
+}
+
+bool Health::combined() const
+{
+    bool status = true;
+    for (const auto& item : items)
+    {
+        status = status && item.status;
+    }
+    return status;
+}
+
+void Health::actOn(bool status)
+{
+    try
+    {
+        safeAssert(ledGroupName, !status);
+    }
+    catch (...)
+    {
+        armRetry();
+        throw;
+    }
+    overall = status;
+    retryTimer.cancel();
+}
+
+void Health::retry()
+{
+    try
+    {
+        actOn(combined());
+    }
+    catch (const std::exception&)
+    {
+        // Logged when the change was first acted on; the timer tries again.
+    }
+}
+
+void Health::armRetry()
+{
+    // Re-arming cancels a wait still pending: one retry at a time.
+    retryTimer.expires_after(retryInterval);
+    retryTimer.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec)
+        {
+            retry();
+        }
+    });
 }
 
 } // namespace openbmc::vigilhub

@@ -3,6 +3,10 @@
 #include "sdbus/match.hpp"
 #include "sdbus/message.hpp"
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -23,12 +27,20 @@ struct HealthItem
 };
 
 /** Combines the health flags into the server's overall health and keeps
- *  the system-fault LED group asserted while it is false. */
+ *  the system-fault LED group asserted while it is false.
+ *
+ *  A failed call of the LED group manager is made good without waiting for
+ *  the next change of a flag: the combination of the current flags is
+ *  applied again when the manager's name gets an owner, and every
+ *  retryInterval while the last call failed. */
 class Health
 {
   public:
-    /** Items in the given order; their position is their index. */
-    explicit Health(const std::vector<std::string>& names);
+    static constexpr std::chrono::seconds retryInterval{10};
+
+    /** Items in the given order; their position is their index. The retry
+     *  timer runs on `io`. */
+    Health(boost::asio::io_context& io, const std::vector<std::string>& names);
 
     Health(const Health&) = delete;
     Health& operator=(const Health&) = delete;
@@ -42,10 +54,26 @@ class Health
      *  be read and a failure of the LED group manager are logged. */
     void propertiesChanged(std::size_t idx, sdbus::Message& msg);
 
+    /** The match callback of the LED group manager's NameOwnerChanged: a
+     *  manager that (re)appears gets the current combination. */
+    void ledManagerChanged(sdbus::Message& msg);
+
   private:
+    /** The AND of every item's status. */
+    bool combined() const;
+    /** Brings the LED group into line with `status`, which then is the
+     *  state acted on. On failure arms the retry and rethrows. */
+    void actOn(bool status);
+    /** Applies the current combination once; a failure is not logged
+     *  again, it was when first met. */
+    void retry();
+    void armRetry();
+
     std::vector<HealthItem> items;
     /** The combined state last acted on. */
     bool overall = true;
+    std::unique_ptr<sdbus::Match> ledOwnerMatch;
+    boost::asio::steady_timer retryTimer;
 };
 
 } // namespace openbmc::vigilhub

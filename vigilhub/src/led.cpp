@@ -26,7 +26,7 @@ void safeAssert(const std::string& name, bool asserted)
     sdbus::Message get = bus.newMethodCall(
         ledService, path, "org.freedesktop.DBus.Properties", "Get");
     get.append(ledGroupInterface, ledProperty);
-    sdbus::Message reply = bus.call(get);
+    sdbus::Message reply = bus.call(get, ledCallTimeout);
     if (reply.isMethodError())
     {
         throw util::DBusPropertyError("DBus get property failed", ledService,
@@ -51,7 +51,7 @@ void safeAssert(const std::string& name, bool asserted)
     sdbus::Message set = bus.newMethodCall(
         ledService, path, "org.freedesktop.DBus.Properties", "Set");
     set.append(ledGroupInterface, ledProperty, std::variant<bool>(asserted));
-    sdbus::Message setReply = bus.call(set);
+    sdbus::Message setReply = bus.call(set, ledCallTimeout);
     if (setReply.isMethodError())
     {
         throw util::DBusPropertyError("DBus set property failed", ledService,

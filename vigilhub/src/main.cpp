@@ -1,8 +1,8 @@
 #include "constants.hpp"
 #include "health.hpp"
+#include "journal/journal.hpp"
 #include "led.hpp"
 #include "sdbus/asio_connection.hpp"
-#include "journal/journal.hpp"
 #include "sdbus/object_server.hpp"
 
 #include <syslog.h>
@@ -32,15 +32,15 @@ int main()
             iface->initialize();
         }
 
-        Health health({"fan", "power", "disk"});
+        Health health(io, {"fan", "power", "disk"});
         health.start();
 
         io.run();
     }
     catch (const std::exception& e)
     {
-        journal::messageWithLocation(LOG_WARNING, "../git/src/monitor",
-                                            34, "main", e.what());
+        journal::messageWithLocation(LOG_WARNING, "../git/src/monitor", 34,
+                                     "main", e.what());
         return -1;
     }
     return 0;

@@ -1,7 +1,7 @@
 // The combination of the flags and the system-fault LED group: calls only on
 // transitions, failures of the LED group manager at start-up and while
-// running, signals that cannot be read, and writes answered while the
-// start-up call is pending.
+// running and how they are made good, a manager that hangs, signals that
+// cannot be read, and writes answered while the start-up call is pending.
 
 #include "hub.hpp"
 #include "testkit/commands.hpp"
@@ -85,6 +85,15 @@ TEST_F(HubTest, MissingLedGroupManagerEndsStartUp)
                                 "sd_bus_call: "
                                 "org.freedesktop.DBus.Error.UnknownObject: "
                                 "no such group")));
+
+    // Present, but answering too late.
+    sim->setError(ledService, "Get", "", "");
+    sim->setDelay(ledService, 6000);
+    auto hung = launchHub();
+    EXPECT_EQ(hung->waitExit(), 255) << hung->err();
+    EXPECT_TRUE(waitEntry(
+        entryStarting(4, monitorFile, 34, "main",
+                      "sd_bus_call: org.freedesktop.DBus.Error.Timeout")));
 }
 
 TEST_F(HubTest, UnreadableSignalsAreLoggedAndIgnored)
@@ -167,22 +176,71 @@ TEST_F(HubTest, LedFailureWhileRunningIsRetriedOnTheNextChange)
         "org.freedesktop.DBus.Error.ServiceUnknown")));
     EXPECT_TRUE(hub->running());
 
-    // Back again: a change that leaves the state false needs no call, the
-    // next transition clears the group.
+    // Back again: the group is cleared with no further change of a flag.
     sim->setAbsent(ledService, false);
-    setHealth("power", false);
-    EXPECT_TRUE(waitEntry(processed(1, 0, 0, 0)));
-    setHealth("power", true);
-    EXPECT_TRUE(waitEntry(processed(1, 1, 0, 1)));
-    EXPECT_TRUE(waitLedCalls("Set", "Asserted=false", 1));
+    EXPECT_TRUE(waitLedCalls("Set", "Asserted=false", 1, 15s));
     EXPECT_EQ(sim->count("Get", "Asserted"), 3U);
+    setHealth("power", false);
+    EXPECT_TRUE(waitEntry(processed(1, 0, 1, 0)));
+    EXPECT_TRUE(waitLedCalls("Set", "Asserted=true", 3));
+    EXPECT_TRUE(hub->running());
+}
+
+TEST_F(HubTest, ReturningLedManagerGetsTheCurrentState)
+{
+    startSim();
+    startHub();
+    sim->clearLog();
+
+    // Away while a fault is set: shown once it is back.
+    sim->setAbsent(ledService, true);
+    setHealth("fan", false);
+    EXPECT_TRUE(waitEntry(entryStarting(
+        4, healthFile, 111, "propertiesChanged",
+        "Safe assert failed, will retry on the next change. name: "
+        "system_fault, asserted: 1, error: sd_bus_call: "
+        "org.freedesktop.DBus.Error.ServiceUnknown")));
+    sim->setAbsent(ledService, false);
+    EXPECT_TRUE(waitLedCalls("Set", "Asserted=true", 1, 15s));
+
+    // Restarted with its group cleared, though no call had failed.
+    sim->setAbsent(ledService, true);
+    sim->setProperty(ledService, faultGroup, "xyz.openbmc_project.Led.Group",
+                     "Asserted", "b", false);
+    sim->setAbsent(ledService, false);
+    EXPECT_TRUE(waitLedCalls("Set", "Asserted=true", 2, 15s));
+    EXPECT_TRUE(hub->running());
+}
+
+TEST_F(HubTest, HungLedManagerHoldsNoClientAndIsRetried)
+{
+    startSim();
+    startHub();
+    sim->clearLog();
+
+    // It keeps its name but answers long after the service gave up.
+    sim->setDelay(ledService, 6000);
+    setHealth("fan", false);
+    const auto changed = std::chrono::steady_clock::now();
+    EXPECT_FALSE(health("fan"));
+    EXPECT_LT(std::chrono::steady_clock::now() - changed, 3s);
+    EXPECT_TRUE(waitEntry(entryStarting(
+        4, healthFile, 111, "propertiesChanged",
+        "Safe assert failed, will retry on the next change. name: "
+        "system_fault, asserted: 1, error: sd_bus_call: "
+        "org.freedesktop.DBus.Error.Timeout")));
+
+    // Answering again, with its name never lost: the timer's retry asserts.
+    sim->setDelay(ledService, 0);
+    EXPECT_TRUE(waitLedCalls("Set", "Asserted=true", 1, 15s));
     EXPECT_TRUE(hub->running());
 }
 
 TEST_F(HubTest, WriteIsAnsweredWhileStartUpLedCallIsDelayed)
 {
     startSim();
-    sim->setDelay(ledService, 3000);
+    // Late, but within the time the service waits.
+    sim->setDelay(ledService, 1500);
     hub = launchHub();
     ASSERT_TRUE(hub->waitForBusName(hubService)) << hub->err();
     ASSERT_TRUE(testkit::waitUntil(

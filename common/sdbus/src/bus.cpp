@@ -1,5 +1,6 @@
 #include "sdbus/bus.hpp"
 
+#include <algorithm>
 #include <utility>
 
 namespace sdbus
@@ -156,6 +157,14 @@ Message Bus::call(Message& m, uint64_t timeoutUsec)
     }
     sd_bus_error_free(&error);
     return Message::adopt(reply);
+}
+
+Message Bus::call(Message& m, std::chrono::microseconds timeout)
+{
+    // sd-bus reads a timeout of 0 as its default: the shortest it can wait
+    // is one microsecond.
+    return call(m,
+                static_cast<uint64_t>(std::max<int64_t>(timeout.count(), 1)));
 }
 
 void Bus::send(Message& m)

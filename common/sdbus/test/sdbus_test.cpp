@@ -179,6 +179,28 @@ TEST(SdbusError, RequestNameTakenAndErrorRepliesCarryNames)
                  sdbus::SdBusError);
 }
 
+TEST(SdbusError, CallWithATimeoutFailsWhenNoReplyComes)
+{
+    std::atomic<bool> released{false};
+    EchoPeer slow("test.sdbus.Slow", &released);
+    auto bus = sdbus::Bus::newSystem();
+    auto m = bus.newMethodCall("test.sdbus.Slow", "/echo", "test.Echo", "Slow");
+    try
+    {
+        bus.call(m, 100ms);
+        FAIL() << "a call without a reply returned";
+    }
+    catch (const sdbus::SdBusError& e)
+    {
+        EXPECT_STREQ(e.name(), "org.freedesktop.DBus.Error.Timeout");
+    }
+    // The late reply is dropped: the next call gets its own.
+    released = true;
+    auto r =
+        bus.callMethod("test.sdbus.Slow", "/echo", "test.Echo", "Twice", 4);
+    EXPECT_EQ(r.unpack<int32_t>(), 8);
+}
+
 struct Served
 {
     boost::asio::io_context io;

@@ -4,6 +4,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -48,6 +49,9 @@ class Bus
      *  reply throws SdBusError with the prefix "sd_bus_call". A timeout of
      *  0 uses the connection's default. */
     Message call(Message& m, uint64_t timeoutUsec = 0);
+    /** As above, failed when no reply came within `timeout`: SdBusError
+     *  "sd_bus_call" with the name org.freedesktop.DBus.Error.Timeout. */
+    Message call(Message& m, std::chrono::microseconds timeout);
 
     template <typename... Args>
     Message callMethod(const std::string& service, const std::string& path,
