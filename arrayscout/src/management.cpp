@@ -189,11 +189,23 @@ int32_t addLogicalDrive(int32_t controllerId, const std::string& name,
         std::cerr << "Wrong accessPolicy" << std::endl;
         return 1;
     }
-    // One array entry holds 32 drive entries.
+    // One array entry holds 32 drive entries; an array without drives has
+    // no size.
     if (deviceIds.size() > maxArrayDrives)
     {
         printErr("Too many drives: %zu, at most %zu\n", deviceIds.size(),
                  maxArrayDrives);
+        return 1;
+    }
+    if (deviceIds.empty())
+    {
+        printErr("Invalid number of disks provided.\n");
+        return 1;
+    }
+    // The name field holds 15 characters and the terminator.
+    if (name.size() > volNameLength - 1)
+    {
+        printErr("Wrong name\n");
         return 1;
     }
 
@@ -249,16 +261,18 @@ int32_t addLogicalDrive(int32_t controllerId, const std::string& name,
             freeRefs[ref] = 0;
         }
     }
-    auto firstRef = std::find(freeRefs.begin(), freeRefs.end(), 1);
-    uint16_t newRef = firstRef == freeRefs.end()
-                          ? 0
-                          : static_cast<uint16_t>(firstRef - freeRefs.begin());
     std::array<uint8_t, 64> freeIds;
     markUsedTargetIds(*current, freeIds);
+    auto firstRef = std::find(freeRefs.begin(), freeRefs.end(), 1);
     auto firstId = std::find(freeIds.begin(), freeIds.end(), 1);
-    uint8_t newTarget = firstId == freeIds.end()
-                            ? 0
-                            : static_cast<uint8_t>(firstId - freeIds.begin());
+    if (firstRef == freeRefs.end() || firstId == freeIds.end())
+    {
+        // The new array or volume would take the place of an existing one.
+        printErr("Invalid raid config\n");
+        return 1;
+    }
+    auto newRef = static_cast<uint16_t>(firstRef - freeRefs.begin());
+    auto newTarget = static_cast<uint8_t>(firstId - freeIds.begin());
     printErr("find arrayRef %d can use\n", newRef);
     printErr("find targetid %d can use\n", newTarget);
 
@@ -318,10 +332,8 @@ int32_t addLogicalDrive(int32_t controllerId, const std::string& name,
         printOut("array 0 pd %zu fwstate: %d \n", i, 0x18);
         printOut("array 0 pd %zu encl ID: %d, encl slot: %d\n", i, enclosure,
                  slot);
-        if (pd.u64(pd_info::blocks) < minBlocks)
-        {
-            minBlocks = pd.u64(pd_info::arrayBlocks);
-        }
+        // The array is as large as its smallest drive allows.
+        minBlocks = std::min(minBlocks, pd.u64(pd_info::arrayBlocks));
     }
     config->put64(array + arrayBlocks, minBlocks);
     config->put8(array + arrayDrives, deviceIds.size() & 0xff);
@@ -329,10 +341,9 @@ int32_t addLogicalDrive(int32_t controllerId, const std::string& name,
     // 10. The volume.
     const std::size_t volume = headerSize + aSize;
     config->put8(volume + volTargetId, newTarget);
-    std::string shortName = name.substr(0, volNameLength - 1);
-    for (std::size_t i = 0; i < shortName.size(); ++i)
+    for (std::size_t i = 0; i < name.size(); ++i)
     {
-        config->put8(volume + volName + i, static_cast<uint8_t>(shortName[i]));
+        config->put8(volume + volName + i, static_cast<uint8_t>(name[i]));
     }
     config->put8(volume + volCachePolicy, cachePolicy & 0xff);
     config->put8(volume + volAccessPolicy, access);
