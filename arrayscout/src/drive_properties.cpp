@@ -399,10 +399,19 @@ void readSataIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
         a.firmwareRevisions.emplace_back("Unknown");
         return;
     }
-    // The identify data follows the FIS; neither the FIS length nor the byte
-    // count may take it past the request buffer.
+    // The identify data follows the FIS. A reply whose data would start past
+    // the request buffer brought no identify data: the drive keeps what its
+    // drive information said, as after a failed command.
     std::size_t offset = 40 + std::min<std::size_t>(
                                   request.u32(sata::fisLength), request.size());
+    if (offset >= request.size())
+    {
+        printErr("STPPassthru : identify data at %zu, past the %zu-byte "
+                 "reply\n",
+                 offset, request.size());
+        a.firmwareRevisions.emplace_back("Unknown");
+        return;
+    }
     std::size_t count = std::min<std::size_t>(request.u32(sata::dataLength),
                                               sata::identifyLength);
     std::string returned = request.raw(offset, count);

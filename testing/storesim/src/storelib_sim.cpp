@@ -5,8 +5,8 @@
 // changes again. With STORESIM_LOG set, every command is appended to that
 // file as one line.
 
-#include "storelib.hpp"
 #include "sim_config.hpp"
+#include "storelib.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -569,6 +569,11 @@ int stpPassthru(const json& d, Area a)
     ata(46, 8, str(id, "firmware"));
     ata(54, 40, str(id, "model", str(d, "model")));
     a.put(36, 4, 512);
+    // A FIS length other than 20 moves where the reply says the data is.
+    if (id.contains("fisLength"))
+    {
+        a.put(32, 4, num<uint32_t>(id, "fisLength"));
+    }
     for (std::size_t i = 0; i < data.size(); ++i)
     {
         a.put(40 + 20 + i, 1, data[i]);
