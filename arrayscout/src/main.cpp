@@ -3,6 +3,7 @@
 // current, reports drives that come and go, and offers the drive and volume
 // management methods.
 
+#include "inventory_files.hpp"
 #include "management.hpp"
 #include "property_cache.hpp"
 #include "scan.hpp"
@@ -98,6 +99,8 @@ int main()
                  "AddLD");
         root->initialize();
 
+        removeStaleTempFiles(raidInventoryFile);
+        removeStaleTempFiles(diskInventoryFile);
         agentSynchronizeData();
     }
     catch (const std::exception& e)

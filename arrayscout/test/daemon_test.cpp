@@ -205,7 +205,11 @@ json oneCard(json ctrl)
 
 TEST_F(Daemon, ObjectsAndPropertiesAfterStart)
 {
+    // What a daemon killed while writing left behind.
+    std::filesystem::create_directories("/var/inventory/disk");
+    std::ofstream("/var/inventory/disk/data.q7Rt2k") << "0\tdisk";
     start(oneCard(controller(0, 2, 1)));
+    EXPECT_FALSE(std::filesystem::exists("/var/inventory/disk/data.q7Rt2k"));
     EXPECT_THAT(
         objects(),
         ElementsAre(root, "/xyz/openbmc_project/Raid/rs0cs0ds0", ctrl0));
