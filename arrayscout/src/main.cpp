@@ -5,6 +5,7 @@
 
 #include "inventory_files.hpp"
 #include "management.hpp"
+#include "poller.hpp"
 #include "property_cache.hpp"
 #include "scan.hpp"
 #include "sdbus/asio_connection.hpp"
@@ -17,7 +18,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace
@@ -54,9 +54,7 @@ int main()
         std::cerr << "begin read raid info!!!!!!!!!!!!!!!!!!!!!!\n";
         auto root = server->addInterface(rootPath, deviceInterface);
 
-        if (root->registerMethod("AgentSynchronizeData", []() -> bool {
-                return agentSynchronizeData();
-            }))
+        if (root->registerMethod("AgentSynchronizeData", synchronizeMethod))
         {
             std::cerr << "AgentSynchronizeData method registered!\n";
         }
@@ -101,7 +99,7 @@ int main()
 
         removeStaleTempFiles(raidInventoryFile);
         removeStaleTempFiles(diskInventoryFile);
-        agentSynchronizeData();
+        guardedScan();
     }
     catch (const std::exception& e)
     {
@@ -109,7 +107,8 @@ int main()
         return 1;
     }
 
-    std::thread(pollThread, std::ref(io)).detach();
+    // Stopped and joined before the loop and the connection it scans on go.
+    Poller poller(io);
 
     try
     {

@@ -2,6 +2,7 @@
 
 #include "controller_properties.hpp"
 #include "drive_events.hpp"
+#include "journal/journal.hpp"
 #include "output.hpp"
 #include "property_cache.hpp"
 #include "storage_commands.hpp"
@@ -9,17 +10,12 @@
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <sys/ioctl.h>
+#include <syslog.h>
 #include <unistd.h>
 
-#include <boost/asio/post.hpp>
-
-#include <chrono>
-#include <exception>
-#include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace arrayscout
 {
@@ -39,9 +35,23 @@ std::shared_ptr<sdbus::DbusInterface> addDevice(int r, int c, int d)
 
 bool registerSync(sdbus::DbusInterface& iface)
 {
-    return iface.registerMethod("AgentSynchronizeData", []() -> bool {
-        return agentSynchronizeData();
-    });
+    return iface.registerMethod("AgentSynchronizeData", synchronizeMethod);
+}
+
+std::string exceptionText(const std::exception_ptr& failure)
+{
+    try
+    {
+        std::rethrow_exception(failure);
+    }
+    catch (const std::exception& e)
+    {
+        return e.what();
+    }
+    catch (...)
+    {
+        return "unknown exception";
+    }
 }
 
 bool addResourceDevice(const std::vector<int>& found)
@@ -214,28 +224,36 @@ bool agentSynchronizeData()
     return true;
 }
 
-void pollThread(boost::asio::io_context& io)
+void scanFailed(const std::exception_ptr& failure)
 {
-    using namespace std::chrono_literals;
-    std::this_thread::sleep_for(30s);
-    while (true)
+    std::string text = "scan failed: " + exceptionText(failure);
+    std::cerr << text << std::endl;
+    journal::log(LOG_ERR, text);
+}
+
+bool guardedScan()
+{
+    try
     {
-        std::cout << "This function is executed every 10 seconds" << std::endl;
-        auto done = std::make_shared<std::promise<void>>();
-        std::future<void> ended = done->get_future();
-        boost::asio::post(io, [done]() {
-            try
-            {
-                agentSynchronizeData();
-            }
-            catch (const std::exception& e)
-            {
-                std::cerr << "scan failed: " << e.what() << std::endl;
-            }
-            done->set_value();
-        });
-        ended.wait();
-        std::this_thread::sleep_for(10s);
+        return agentSynchronizeData();
+    }
+    catch (...)
+    {
+        scanFailed(std::current_exception());
+    }
+    return false;
+}
+
+bool synchronizeMethod()
+{
+    try
+    {
+        return agentSynchronizeData();
+    }
+    catch (...)
+    {
+        scanFailed(std::current_exception());
+        throw;
     }
 }
 

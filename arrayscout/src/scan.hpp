@@ -4,8 +4,7 @@
 // AgentSynchronizeData, the start-up and the polling thread run, the I2C
 // probe that finds the RAID cards, and the polling thread.
 
-#include <boost/asio/io_context.hpp>
-
+#include <exception>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,10 +27,18 @@ std::string devicePath(int resource, int controller, int drive);
  *  could not be published. Runs on the thread of the bus connection. */
 bool agentSynchronizeData();
 
-/** Body of the polling thread: waits 30 s, then every 10 s has the event
- *  loop run a scan and waits for it to end. The scan runs on the event
- *  loop's thread, the only one that uses the bus connection. */
-void pollThread(boost::asio::io_context& io);
+/** A scan that nothing it meets can end: a failure, whatever was thrown,
+ *  is reported (scanFailed) and the scan counts as false. What earlier
+ *  scans published stays; the next scan tries again. */
+bool guardedScan();
+
+/** Reports a scan that ended in an exception: a line on standard error and
+ *  an error entry in the journal, both with the exception's text. */
+void scanFailed(const std::exception_ptr& failure);
+
+/** The handler of AgentSynchronizeData: a scan whose failure is reported
+ *  and answered with a D-Bus error. */
+bool synchronizeMethod();
 
 /** Whether a RAID card answers on the I2C bus device. */
 bool probeRaidCard(const std::string& path);

@@ -9,6 +9,7 @@
 #include "sdbus/bus.hpp"
 #include "storesim_description.hpp"
 #include "testkit/commands.hpp"
+#include "testkit/journal.hpp"
 #include "testkit/main.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
@@ -343,6 +344,27 @@ TEST_F(Daemon, ManagementStatusCodes)
                 ElementsAre("UGOOD", "UGOOD", "ONLINE", "ONLINE"));
 }
 
+TEST_F(Daemon, StartUpScanThatThrows)
+{
+    testkit::JournalCapture journal;
+    json broken = oneCard(controller(0, 1));
+    broken["throw"] = {{"init", "storesim: init thrown"}};
+    start(broken);
+    EXPECT_TRUE(journal.waitFor([](const testkit::JournalEntry& e) {
+        return e.contains("MESSAGE") &&
+               e.at("MESSAGE") == "scan failed: storesim: init thrown" &&
+               e.contains("PRIORITY") && e.at("PRIORITY") == "3";
+    }));
+    EXPECT_TRUE(owned(service));
+    EXPECT_THAT(objects(), ::testing::Not(Contains(ctrl0)));
+
+    // Served on, and the library's next answers are published.
+    sim.write(oneCard(controller(0, 1)));
+    EXPECT_TRUE(sync());
+    EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_names"),
+                ElementsAre("disk0"));
+}
+
 TEST_F(Daemon, NoCard)
 {
     start({{"buses", json::array({card(14, json::array(), false)})}});
@@ -352,5 +374,6 @@ TEST_F(Daemon, NoCard)
 
 int main(int argc, char** argv)
 {
-    return testkit::runTests(argc, argv, {.overlays = {"/var"}});
+    return testkit::runTests(argc, argv,
+                             {.overlays = {"/var"}, .journal = true});
 }

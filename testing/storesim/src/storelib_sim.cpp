@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,24 @@ int failure(const json& j, const char* name)
         return 0;
     }
     return num<int>(*f, name);
+}
+
+/** Throws what the description says the command throws: a string as a
+ *  std::runtime_error, anything else as an int, which no std::exception
+ *  handler catches. */
+void throwIfAsked(const json& j, const char* name)
+{
+    auto t = j.find("throw");
+    if (t == j.end() || !t->is_object() || !t->contains(name))
+    {
+        return;
+    }
+    const json& what = (*t)[name];
+    if (what.is_string())
+    {
+        throw std::runtime_error(what.get<std::string>());
+    }
+    throw num<int>(*t, name, 1);
 }
 
 json* findDrive(Controller& c, uint16_t deviceId)
@@ -588,6 +607,7 @@ int process(State& s, StorageCommand* cmd, const char* name)
     {
         return statusBadSize;
     }
+    throwIfAsked(s.config.json(), name);
     if (int st = failure(s.config.json(), name))
     {
         return st;
@@ -603,6 +623,7 @@ int process(State& s, StorageCommand* cmd, const char* name)
         return statusInvalidController;
     }
     Controller& c = it->second;
+    throwIfAsked(c.c, name);
     if (int st = failure(c.c, name))
     {
         return st;
