@@ -3,8 +3,10 @@
 // vigilhub holds the disk flag (beside a simulated LED group manager and
 // logging service), log-util is a recording stand-in and busctl the real
 // one. The inventory files live in this run's private overlay of /var.
-// Scans are driven with AgentSynchronizeData; the polling thread's first
-// scan comes 30 s after start, later than any of these tests waits.
+// Scans are driven with AgentSynchronizeData. The polling thread's scans
+// (the first 30 s after start) may come in between on a slow machine: what
+// holds only while no other scan has seen a description is checked only
+// when the library's log shows that none did.
 
 #include "sdbus/bus.hpp"
 #include "storesim_description.hpp"
@@ -118,15 +120,50 @@ class Daemon : public ::testing::Test
             .unpack<bool>();
     }
 
+    /** Replaces the description, numbered so that the library's log
+     *  tells which scans were answered from it. */
+    void describe(json description)
+    {
+        description["generation"] = ++generation;
+        sim.write(description);
+    }
+
+    /** How many scans the library answered, wholly or in part, from the
+     *  current description (the management commands of a test count as
+     *  one more). */
+    int scansOfThisDescription()
+    {
+        std::ifstream in(sim.logPath());
+        std::string marker =
+            "description generation=" + std::to_string(generation);
+        std::string line;
+        while (std::getline(in, line) && line != marker)
+        {}
+        // Every scan begins with init; a first command that is not one
+        // belongs to a scan begun before the description changed.
+        int scans = 0;
+        bool first = true;
+        while (std::getline(in, line) && !line.starts_with("description "))
+        {
+            if (line.starts_with("init ") || first)
+            {
+                ++scans;
+            }
+            first = false;
+        }
+        return scans;
+    }
+
     void start(const json& description)
     {
-        sim.write(description);
+        describe(description);
         std::string asan = std::getenv("ASAN_OPTIONS") != nullptr
                                ? std::getenv("ASAN_OPTIONS")
                                : "";
         daemon = std::make_unique<testkit::Process>(testkit::Process::Options{
             .argv = {std::getenv("ARRAYSCOUT")},
             .env = {{"STORESIM_CONFIG", sim.path()},
+                    {"STORESIM_LOG", sim.logPath()},
                     {"LD_PRELOAD", std::getenv("ARRAYSCOUT_I2CSIM")},
                     {"ASAN_OPTIONS", asan + ":verify_asan_link_order=0"}},
             .pathPrepend = {stubs.path()}});
@@ -190,6 +227,7 @@ class Daemon : public ::testing::Test
     }
 
     arrayscout_test::Description sim;
+    int generation = 0;
     testkit::CommandStubs stubs;
     std::unique_ptr<sdbus::Bus> client;
     std::unique_ptr<testkit::Simulator> simulator;
@@ -238,7 +276,11 @@ TEST_F(Daemon, ObjectsAndPropertiesAfterStart)
     EXPECT_THAT(intro.out, HasSubstr("iisaiiiiiii"));
 
     // One scan for the first confirmation, on any object.
-    EXPECT_FALSE(std::filesystem::exists("/var/inventory/raid/data"));
+    bool written = std::filesystem::exists("/var/inventory/raid/data");
+    if (scansOfThisDescription() == 1)
+    {
+        EXPECT_FALSE(written);
+    }
     EXPECT_TRUE(sync(ctrl0));
     EXPECT_THAT(slurp("/var/inventory/raid/data"),
                 HasSubstr("\tRAIDStorage0\tOK\t"));
@@ -255,7 +297,7 @@ TEST_F(Daemon, RescanPicksUpChanges)
     json both = {
         {"buses", json::array({card(14, json::array({c})),
                                card(15, json::array({controller(1, 1)}))})}};
-    sim.write(both);
+    describe(both);
     EXPECT_TRUE(sync());
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_fwStates"),
                 ElementsAre("UGOOD", "ONLINE"));
@@ -265,7 +307,7 @@ TEST_F(Daemon, RescanPicksUpChanges)
               (std::vector<int32_t>{0, 1}));
 
     // Cards gone: the scan says so and the objects keep their last values.
-    sim.write({{"buses", json::array()}});
+    describe({{"buses", json::array()}});
     EXPECT_FALSE(sync());
     EXPECT_EQ(get<int32_t>("/xyz/openbmc_project/Raid/rs2cs0ds0", "PDcount"),
               1);
@@ -281,12 +323,18 @@ TEST_F(Daemon, DriveRemovedForTwoScans)
 
     json one = two;
     one["drives"].erase(1);
-    sim.write(oneCard(one));
+    describe(oneCard(one));
     ASSERT_TRUE(sync());
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_names"),
                 ElementsAre("disk0"));
-    EXPECT_TRUE(diskFlag());
-    EXPECT_THAT(stubs.calls("log-util"), IsEmpty());
+    bool flag = diskFlag();
+    auto logs = stubs.calls("log-util");
+    if (scansOfThisDescription() == 1)
+    {
+        // Seen once: not yet acted on.
+        EXPECT_TRUE(flag);
+        EXPECT_THAT(logs, IsEmpty());
+    }
 
     ASSERT_TRUE(sync());
     EXPECT_FALSE(diskFlag());
@@ -305,9 +353,13 @@ TEST_F(Daemon, DriveRemovedForTwoScans)
     EXPECT_THAT(disks, HasSubstr("0\tdisk0\t"));
     EXPECT_THAT(disks, ::testing::Not(HasSubstr("disk1")));
 
-    sim.write(oneCard(two));
+    describe(oneCard(two));
     ASSERT_TRUE(sync());
-    EXPECT_FALSE(diskFlag());
+    flag = diskFlag();
+    if (scansOfThisDescription() == 1)
+    {
+        EXPECT_FALSE(flag);
+    }
     ASSERT_TRUE(sync());
     EXPECT_TRUE(diskFlag());
     EXPECT_EQ(creates().size(), 2U);
@@ -359,7 +411,7 @@ TEST_F(Daemon, StartUpScanThatThrows)
     EXPECT_THAT(objects(), ::testing::Not(Contains(ctrl0)));
 
     // Served on, and the library's next answers are published.
-    sim.write(oneCard(controller(0, 1)));
+    describe(oneCard(controller(0, 1)));
     EXPECT_TRUE(sync());
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_names"),
                 ElementsAre("disk0"));

@@ -77,6 +77,21 @@ std::string str(const json& j, const char* key,
     return it->get<std::string>();
 }
 
+void appendToLog(const std::string& line)
+{
+    const char* file = std::getenv("STORESIM_LOG");
+    if (file == nullptr || *file == '\0')
+    {
+        return;
+    }
+    int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0)
+    {
+        [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+        ::close(fd);
+    }
+}
+
 void reload(State& s)
 {
     if (!s.config.refresh())
@@ -85,6 +100,12 @@ void reload(State& s)
     }
     s.controllers.clear();
     const json& root = s.config.json();
+    if (root.contains("generation"))
+    {
+        // Which commands were answered from which description.
+        appendToLog("description generation=" + root["generation"].dump() +
+                    "\n");
+    }
     auto buses = root.find("buses");
     if (buses == root.end() || !buses->is_array())
     {
@@ -200,8 +221,7 @@ const char* commandName(uint8_t type, uint8_t code, uint32_t size)
 
 void logCommand(const char* name, const StorageCommand* cmd)
 {
-    const char* file = std::getenv("STORESIM_LOG");
-    if (file == nullptr || *file == '\0')
+    if (std::getenv("STORESIM_LOG") == nullptr)
     {
         return;
     }
@@ -227,12 +247,7 @@ void logCommand(const char* name, const StorageCommand* cmd)
         }
     }
     line += "\n";
-    int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0)
-    {
-        [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
-        ::close(fd);
-    }
+    appendToLog(line);
 }
 
 /** A configured failure status for the command, or 0. */
