@@ -344,7 +344,7 @@ void readScsiIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
     printOut("\npSCSI PASSTHRU dump : ");
     printOut("\nTARGET ID : %d\n", deviceId);
     printOut("\nLCP dump : ");
-    int status = ProcessLibCommand(&cmd);
+    int status = callLibrary(cmd);
     if (status != 0)
     {
         printErr("ProcessLibCommandCall failed!! retVal 0x%X\n",
@@ -433,7 +433,7 @@ void readSataIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
 
 } // namespace
 
-int updateDriveProperties(int r, int c, int d, int controllerId)
+int readDriveProperties(int controllerId, PropertyList& values)
 {
     ByteBuffer list(command::getPdList.dataSize);
     if (sendCommand(command::getPdList, static_cast<uint32_t>(controllerId),
@@ -489,35 +489,34 @@ int updateDriveProperties(int r, int c, int d, int controllerId)
         }
     }
 
-    registerOrSetProperty(r, c, d, "PD_ids", a.ids);
-    registerOrSetProperty(r, c, d, "PD_names", a.names);
-    registerOrSetProperty(r, c, d, "PD_models", a.models);
-    registerOrSetProperty(r, c, d, "PD_capacityBytes", a.capacityBytes);
-    registerOrSetProperty(r, c, d, "PD_sizes", a.sizes);
-    registerOrSetProperty(r, c, d, "PD_protocols", a.protocols);
-    registerOrSetProperty(r, c, d, "PD_mediaTypes", a.mediaTypes);
-    registerOrSetProperty(r, c, d, "PD_vendorIds", a.vendorIds);
-    registerOrSetProperty(r, c, d, "PD_serialNumbers", a.serialNumbers);
-    registerOrSetProperty(r, c, d, "PD_capableSpeedGbss", a.capableSpeeds);
-    registerOrSetProperty(r, c, d, "PD_negotiateSpeedGbss", a.negotiatedSpeeds);
-    registerOrSetProperty(r, c, d, "PD_rotationSpeedRPMs", a.rotationSpeeds);
-    registerOrSetProperty(r, c, d, "PD_predictedMediaLifeLeftPercents",
-                          a.lifeLeftPercents);
-    registerOrSetProperty(r, c, d, "PD_predictedMediaLifes", a.mediaLifes);
-    registerOrSetProperty(r, c, d, "PD_powerStates", a.powerStates);
-    registerOrSetProperty(r, c, d, "PD_healths", a.healths);
-    registerOrSetProperty(r, c, d, "PD_enclosure_ids", a.enclosureIds);
-    registerOrSetProperty(r, c, d, "PD_ssdLifeRemainingInDays",
-                          a.lifeRemainingDays);
-    registerOrSetProperty(r, c, d, "PD_ssdPercentUsed", a.percentUsed);
-    registerOrSetProperty(r, c, d, "PD_locateState", a.locateStates);
-    registerOrSetProperty(r, c, d, "PD_fwStates", a.fwStates);
-    registerOrSetProperty(r, c, d, "PD_seqNums", a.seqNums);
-    registerOrSetProperty(r, c, d, "PD_Manufacturers", a.manufacturers);
-    registerOrSetProperty(r, c, d, "PD_FirmwareRevisions", a.firmwareRevisions);
+    values.emplace_back("PD_ids", a.ids);
+    values.emplace_back("PD_names", a.names);
+    values.emplace_back("PD_models", a.models);
+    values.emplace_back("PD_capacityBytes", a.capacityBytes);
+    values.emplace_back("PD_sizes", a.sizes);
+    values.emplace_back("PD_protocols", a.protocols);
+    values.emplace_back("PD_mediaTypes", a.mediaTypes);
+    values.emplace_back("PD_vendorIds", a.vendorIds);
+    values.emplace_back("PD_serialNumbers", a.serialNumbers);
+    values.emplace_back("PD_capableSpeedGbss", a.capableSpeeds);
+    values.emplace_back("PD_negotiateSpeedGbss", a.negotiatedSpeeds);
+    values.emplace_back("PD_rotationSpeedRPMs", a.rotationSpeeds);
+    values.emplace_back("PD_predictedMediaLifeLeftPercents",
+                        a.lifeLeftPercents);
+    values.emplace_back("PD_predictedMediaLifes", a.mediaLifes);
+    values.emplace_back("PD_powerStates", a.powerStates);
+    values.emplace_back("PD_healths", a.healths);
+    values.emplace_back("PD_enclosure_ids", a.enclosureIds);
+    values.emplace_back("PD_ssdLifeRemainingInDays", a.lifeRemainingDays);
+    values.emplace_back("PD_ssdPercentUsed", a.percentUsed);
+    values.emplace_back("PD_locateState", a.locateStates);
+    values.emplace_back("PD_fwStates", a.fwStates);
+    values.emplace_back("PD_seqNums", a.seqNums);
+    values.emplace_back("PD_Manufacturers", a.manufacturers);
+    values.emplace_back("PD_FirmwareRevisions", a.firmwareRevisions);
     printOut("%d physical driver\n", drives);
     printOut("%d enclosure device\n", enclosures);
-    registerOrSetProperty(r, c, d, "PDcount", drives);
+    values.emplace_back("PDcount", drives);
     return 0;
 }
 

@@ -71,7 +71,7 @@ int32_t locatePd(int32_t controllerId, int32_t deviceId, int32_t duration)
                                      static_cast<uint32_t>(controllerId));
     putParameter(cmd, 8, 2, static_cast<uint16_t>(deviceId));
     putParameter(cmd, 16, 1, static_cast<uint8_t>(duration));
-    if (ProcessLibCommand(&cmd) != 0)
+    if (callLibrary(cmd) != 0)
     {
         printErr("SL_START_LOCATE_PD : ProcessLibCommand fail!\n");
         return 1;
@@ -86,7 +86,7 @@ int32_t stopLocatePd(int32_t controllerId, int32_t deviceId)
     StorageCommand cmd =
         makeCommand(command::stopLocatePd, static_cast<uint32_t>(controllerId));
     putParameter(cmd, 8, 2, static_cast<uint16_t>(deviceId));
-    if (ProcessLibCommand(&cmd) != 0)
+    if (callLibrary(cmd) != 0)
     {
         printErr("SL_STOP_LOCATE_PD : ProcessLibCommand fail!\n");
         return 1;
@@ -110,7 +110,7 @@ int32_t deleteVolumes(int32_t controllerId, int32_t targetId, int32_t seqNum,
         putParameter(cmd, 22, 1, 15);
         putParameter(cmd, 23, 1, 13);
     }
-    if (ProcessLibCommand(&cmd) != 0)
+    if (callLibrary(cmd) != 0)
     {
         std::cout << "SL_DELETE_LD : ProcessLibCommand fail!!!!!!!"
                   << std::endl;
@@ -131,7 +131,7 @@ int32_t setPdState(int32_t controllerId, int32_t deviceId, int32_t seqNum,
     putParameter(cmd, 8, 2, static_cast<uint16_t>(deviceId));
     putParameter(cmd, 10, 2, static_cast<uint16_t>(seqNum));
     putParameter(cmd, 16, 2, static_cast<uint16_t>(state));
-    int status = ProcessLibCommand(&cmd);
+    int status = callLibrary(cmd);
     if (status != 0)
     {
         printErr("SL_SET_PD_STATE : ProcessLibCommand fail!\n");

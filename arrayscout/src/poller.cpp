@@ -13,7 +13,7 @@ namespace arrayscout
 namespace
 {
 
-/** A scan handed to the loop: whether it has ended. */
+/** A publication handed to the loop: whether it has ended. */
 struct Handover
 {
     std::mutex lock;
@@ -45,18 +45,23 @@ void Poller::pollThread(std::stop_token stop)
     while (true)
     {
         std::cout << "This function is executed every 10 seconds" << std::endl;
-        if (!scanOnLoop(stop) || !pause(stop, interval))
+        if (!pollScan(stop) || !pause(stop, interval))
         {
             return;
         }
     }
 }
 
-bool Poller::scanOnLoop(std::stop_token stop)
+bool Poller::pollScan(std::stop_token stop)
 {
+    std::shared_ptr<const ScanReading> reading = readForPoll();
+    if (!reading)
+    {
+        return !stop.stop_requested();
+    }
     auto handover = std::make_shared<Handover>();
-    boost::asio::post(io, [handover]() {
-        guardedScan();
+    boost::asio::post(io, [handover, reading]() {
+        publishForPoll(*reading);
         std::lock_guard guard(handover->lock);
         handover->done = true;
         handover->ended.notify_all();

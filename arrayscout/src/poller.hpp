@@ -1,8 +1,10 @@
 #pragma once
 
 // The polling thread: 30 s after start-up, and then 10 s after each scan
-// ended, it has the event loop run a scan. It is stopped and joined when
-// the poller is destroyed, before the loop it posts to.
+// ended, it scans. It reads the cards itself, library calls included, and
+// hands only the publication to the event loop, which keeps answering
+// meanwhile. It is stopped and joined when the poller is destroyed, before
+// the loop it posts to.
 
 #include <boost/asio/io_context.hpp>
 
@@ -34,9 +36,9 @@ class Poller
     /** The body of the polling thread. */
     void pollThread(std::stop_token stop);
 
-    /** Has the loop run one scan and waits until it has ended; false when
-     *  the poller is stopped first. */
-    bool scanOnLoop(std::stop_token stop);
+    /** One scan: reads here, has the loop publish and waits until it has;
+     *  false when the poller is stopped first. */
+    bool pollScan(std::stop_token stop);
 
     /** Waits the time, resuming after spurious wake-ups; false when the
      *  poller is stopped first. */

@@ -117,7 +117,8 @@ std::string volumeCachePolicyText(uint8_t bits)
     return text;
 }
 
-int updateVolumeProperties(int r, int c, int d, int controllerId)
+int readVolumeProperties(int r, int c, int d, int controllerId,
+                         PropertyList& values)
 {
     printOut("resourece_Seq:%d, ctrl_Seq:%d, ctrl_Seq:%d \n", r, c, d);
     ByteBuffer list(command::getLdList.dataSize);
@@ -163,7 +164,7 @@ int updateVolumeProperties(int r, int c, int d, int controllerId)
             makeCommand(command::getLdInfo, static_cast<uint32_t>(controllerId),
                         info.data(), static_cast<uint32_t>(info.size()));
         putParameter(cmd, 10, 1, targetId);
-        if (ProcessLibCommand(&cmd) != 0)
+        if (callLibrary(cmd) != 0)
         {
             std::cout << "SL_Get_LD_INFO : ProcessLibCommand fail!!!!!!!"
                       << std::endl;
@@ -187,17 +188,17 @@ int updateVolumeProperties(int r, int c, int d, int controllerId)
                                            info.u8(ld_info::qualifier)));
     }
 
-    registerOrSetProperty(r, c, d, "LD_Ids", ids);
-    registerOrSetProperty(r, c, d, "LD_SeqNum", seqNums);
-    registerOrSetProperty(r, c, d, "LD_Names", names);
-    registerOrSetProperty(r, c, d, "LD_Sizes", sizes);
-    registerOrSetProperty(r, c, d, "LD_AccessPolicys", access);
-    registerOrSetProperty(r, c, d, "LD_WriteCachePolicys", diskCache);
-    registerOrSetProperty(r, c, d, "LD_StripeSizes", stripes);
-    registerOrSetProperty(r, c, d, "LD_States", states);
-    registerOrSetProperty(r, c, d, "LD_NumDrives", numDrives);
-    registerOrSetProperty(r, c, d, "LD_raidTypes", raidTypes);
-    registerOrSetProperty(r, c, d, "LD_CachePolicys", cachePolicies);
+    values.emplace_back("LD_Ids", ids);
+    values.emplace_back("LD_SeqNum", seqNums);
+    values.emplace_back("LD_Names", names);
+    values.emplace_back("LD_Sizes", sizes);
+    values.emplace_back("LD_AccessPolicys", access);
+    values.emplace_back("LD_WriteCachePolicys", diskCache);
+    values.emplace_back("LD_StripeSizes", stripes);
+    values.emplace_back("LD_States", states);
+    values.emplace_back("LD_NumDrives", numDrives);
+    values.emplace_back("LD_raidTypes", raidTypes);
+    values.emplace_back("LD_CachePolicys", cachePolicies);
     return 0;
 }
 

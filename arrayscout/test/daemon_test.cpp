@@ -128,6 +128,15 @@ class Daemon : public ::testing::Test
         sim.write(description);
     }
 
+    /** The library's log from the current description on. */
+    std::string logSinceDescribed()
+    {
+        std::string log = slurp(sim.logPath());
+        auto at =
+            log.find("description generation=" + std::to_string(generation));
+        return at == std::string::npos ? "" : log.substr(at);
+    }
+
     /** How many scans the library answered, wholly or in part, from the
      *  current description (the management commands of a test count as
      *  one more). */
@@ -415,6 +424,41 @@ TEST_F(Daemon, StartUpScanThatThrows)
     EXPECT_TRUE(sync());
     EXPECT_THAT(get<std::vector<std::string>>(ctrl0, "PD_names"),
                 ElementsAre("disk0"));
+}
+
+TEST_F(Daemon, SlowLibraryCallInAPolledScan)
+{
+    using namespace std::chrono_literals;
+    json c = controller(0, 2);
+    start(oneCard(c));
+    // From now on the drive list takes 10 s, and a drive is online.
+    c["drives"][1]["fwState"] = 0x18;
+    c["delayMs"] = {{"SL_GET_PD_LIST", 10000}};
+    describe(oneCard(c));
+    // The first polled scan comes 30 s after start.
+    ASSERT_TRUE(testkit::waitUntil(
+        [this] {
+        return logSinceDescribed().find("SL_GET_PD_LIST") != std::string::npos;
+        },
+        60s));
+
+    auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(get<std::string>(ctrl0, "Model"), "SimRAID 9460-8i");
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+
+    // A management call waits for the library to be free.
+    EXPECT_EQ(client->callMethod(service, root, iface, "LocatePD", 0, 0, 9, 5)
+                  .unpack<int32_t>(),
+              0);
+    // What the polled scan read reaches the bus.
+    EXPECT_TRUE(testkit::waitUntil(
+        [this] {
+        return get<std::vector<std::string>>(ctrl0, "PD_fwStates") ==
+               std::vector<std::string>{"UGOOD", "ONLINE"};
+        },
+        30s));
+    EXPECT_THAT(logSinceDescribed(),
+                ::testing::Not(HasSubstr("overlapping call")));
 }
 
 TEST_F(Daemon, NoCard)

@@ -130,3 +130,17 @@ TEST_F(Scan, FailureOfAnyKindEndsOnlyTheScan)
     EXPECT_TRUE(guardedScan());
     EXPECT_TRUE(BusMap[1][0][0]->isInitialized());
 }
+
+TEST_F(Scan, ReadingOvertakenByALaterScanIsDropped)
+{
+    json c = controller(0, 1);
+    sim.write({{"buses", json::array({card(14, json::array({c}))})}});
+    ScanReading polled = readRaidCards();
+    c["drives"][0]["fwState"] = 0x18;
+    sim.write({{"buses", json::array({card(14, json::array({c}))})}});
+    EXPECT_TRUE(agentSynchronizeData());
+    EXPECT_FALSE(publishScan(polled));
+    EXPECT_THAT(
+        BusMap[1][0][0]->getProperty<std::vector<std::string>>("PD_fwStates"),
+        ElementsAre("ONLINE"));
+}

@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -47,6 +50,7 @@ struct State
     // management commands.
     std::map<uint32_t, Controller> controllers;
     std::mutex lock;
+    std::atomic<int> callers{0};
 };
 
 State& state()
@@ -788,6 +792,51 @@ int process(State& s, StorageCommand* cmd, const char* name)
     return statusUnknownCommand;
 }
 
+/** Counts a caller inside the library for its call. */
+class InFlight
+{
+  public:
+    explicit InFlight(State& s) : s(s)
+    {
+        if (s.callers.fetch_add(1) != 0)
+        {
+            appendToLog("overlapping call\n");
+        }
+    }
+    ~InFlight()
+    {
+        s.callers.fetch_sub(1);
+    }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+  private:
+    State& s;
+};
+
+/** Answers late when the description says so (delayMs, top level or per
+ *  controller, by command name), as a slow controller would. */
+void delayIfAsked(State& s, const StorageCommand* cmd, const char* name)
+{
+    int ms = 0;
+    if (auto d = s.config.json().find("delayMs"); d != s.config.json().end())
+    {
+        ms = num<int>(*d, name);
+    }
+    auto c = s.controllers.find(cmd->controllerId);
+    if (c != s.controllers.end())
+    {
+        if (auto d = c->second.c.find("delayMs"); d != c->second.c.end())
+        {
+            ms = std::max(ms, num<int>(*d, name));
+        }
+    }
+    if (ms > 0)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int
@@ -798,6 +847,9 @@ extern "C" __attribute__((visibility("default"))) int
         return statusUnknownCommand;
     }
     State& s = state();
+    // The maker's library is not known to take two callers at once: a
+    // second caller while one is inside is logged.
+    InFlight inside(s);
     std::lock_guard guard(s.lock);
     reload(s);
     const char* name =
@@ -807,5 +859,6 @@ extern "C" __attribute__((visibility("default"))) int
     {
         return statusUnknownCommand;
     }
+    delayIfAsked(s, cmd, name);
     return process(s, cmd, name);
 }
