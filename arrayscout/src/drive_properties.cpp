@@ -431,6 +431,61 @@ void readSataIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
     a.firmwareRevisions.push_back(range(46, 8));
 }
 
+/** One drive of the list: its elements of every array, or none when its
+ *  information cannot be read. */
+void readDrive(DriveArrays& a, int controllerId, uint16_t deviceId)
+{
+    ByteBuffer info(command::getPdInfo.dataSize);
+    if (getPdInfo(controllerId, deviceId, info) != 0)
+    {
+        std::cout << "Get_PD_INFO failed" << std::endl;
+        return;
+    }
+    appendDrive(a, info);
+    switch (info.u8(pd_info::attachment) >> 4)
+    {
+        case 2:
+            readScsiIdentity(a, controllerId, deviceId);
+            break;
+        case 3:
+            readSataIdentity(a, controllerId, deviceId);
+            break;
+        default:
+            a.firmwareRevisions.emplace_back("Unknown");
+            break;
+    }
+}
+
+void appendDriveValues(DriveArrays& a, PropertyList& values)
+{
+    values.emplace_back("PD_ids", std::move(a.ids));
+    values.emplace_back("PD_names", std::move(a.names));
+    values.emplace_back("PD_models", std::move(a.models));
+    values.emplace_back("PD_capacityBytes", std::move(a.capacityBytes));
+    values.emplace_back("PD_sizes", std::move(a.sizes));
+    values.emplace_back("PD_protocols", std::move(a.protocols));
+    values.emplace_back("PD_mediaTypes", std::move(a.mediaTypes));
+    values.emplace_back("PD_vendorIds", std::move(a.vendorIds));
+    values.emplace_back("PD_serialNumbers", std::move(a.serialNumbers));
+    values.emplace_back("PD_capableSpeedGbss", std::move(a.capableSpeeds));
+    values.emplace_back("PD_negotiateSpeedGbss", std::move(a.negotiatedSpeeds));
+    values.emplace_back("PD_rotationSpeedRPMs", std::move(a.rotationSpeeds));
+    values.emplace_back("PD_predictedMediaLifeLeftPercents",
+                        std::move(a.lifeLeftPercents));
+    values.emplace_back("PD_predictedMediaLifes", std::move(a.mediaLifes));
+    values.emplace_back("PD_powerStates", std::move(a.powerStates));
+    values.emplace_back("PD_healths", std::move(a.healths));
+    values.emplace_back("PD_enclosure_ids", std::move(a.enclosureIds));
+    values.emplace_back("PD_ssdLifeRemainingInDays",
+                        std::move(a.lifeRemainingDays));
+    values.emplace_back("PD_ssdPercentUsed", std::move(a.percentUsed));
+    values.emplace_back("PD_locateState", std::move(a.locateStates));
+    values.emplace_back("PD_fwStates", std::move(a.fwStates));
+    values.emplace_back("PD_seqNums", std::move(a.seqNums));
+    values.emplace_back("PD_Manufacturers", std::move(a.manufacturers));
+    values.emplace_back("PD_FirmwareRevisions", std::move(a.firmwareRevisions));
+}
+
 } // namespace
 
 int readDriveProperties(int controllerId, PropertyList& values)
@@ -468,52 +523,9 @@ int readDriveProperties(int controllerId, PropertyList& values)
         ++drives;
         printOut("physical driver(%d) INFO: -----------------------------\n",
                  drives);
-        ByteBuffer info(command::getPdInfo.dataSize);
-        if (getPdInfo(controllerId, deviceId, info) != 0)
-        {
-            std::cout << "Get_PD_INFO failed" << std::endl;
-            continue;
-        }
-        appendDrive(a, info);
-        switch (info.u8(pd_info::attachment) >> 4)
-        {
-            case 2:
-                readScsiIdentity(a, controllerId, deviceId);
-                break;
-            case 3:
-                readSataIdentity(a, controllerId, deviceId);
-                break;
-            default:
-                a.firmwareRevisions.emplace_back("Unknown");
-                break;
-        }
+        readDrive(a, controllerId, deviceId);
     }
-
-    values.emplace_back("PD_ids", a.ids);
-    values.emplace_back("PD_names", a.names);
-    values.emplace_back("PD_models", a.models);
-    values.emplace_back("PD_capacityBytes", a.capacityBytes);
-    values.emplace_back("PD_sizes", a.sizes);
-    values.emplace_back("PD_protocols", a.protocols);
-    values.emplace_back("PD_mediaTypes", a.mediaTypes);
-    values.emplace_back("PD_vendorIds", a.vendorIds);
-    values.emplace_back("PD_serialNumbers", a.serialNumbers);
-    values.emplace_back("PD_capableSpeedGbss", a.capableSpeeds);
-    values.emplace_back("PD_negotiateSpeedGbss", a.negotiatedSpeeds);
-    values.emplace_back("PD_rotationSpeedRPMs", a.rotationSpeeds);
-    values.emplace_back("PD_predictedMediaLifeLeftPercents",
-                        a.lifeLeftPercents);
-    values.emplace_back("PD_predictedMediaLifes", a.mediaLifes);
-    values.emplace_back("PD_powerStates", a.powerStates);
-    values.emplace_back("PD_healths", a.healths);
-    values.emplace_back("PD_enclosure_ids", a.enclosureIds);
-    values.emplace_back("PD_ssdLifeRemainingInDays", a.lifeRemainingDays);
-    values.emplace_back("PD_ssdPercentUsed", a.percentUsed);
-    values.emplace_back("PD_locateState", a.locateStates);
-    values.emplace_back("PD_fwStates", a.fwStates);
-    values.emplace_back("PD_seqNums", a.seqNums);
-    values.emplace_back("PD_Manufacturers", a.manufacturers);
-    values.emplace_back("PD_FirmwareRevisions", a.firmwareRevisions);
+    appendDriveValues(a, values);
     printOut("%d physical driver\n", drives);
     printOut("%d enclosure device\n", enclosures);
     values.emplace_back("PDcount", drives);
