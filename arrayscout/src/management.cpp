@@ -240,8 +240,10 @@ int readConfiguration(int32_t controllerId, std::optional<ByteBuffer>& current)
     {
         current.emplace(size);
     }
-    catch (const std::bad_alloc&)
+    catch (const std::bad_alloc& e)
     {
+        printErr("SL_READ_CONFIG : no buffer of %u bytes: %s\n", size,
+                 e.what());
         return 1;
     }
     status = sendCommand(command::readConfig,
