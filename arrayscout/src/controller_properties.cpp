@@ -207,7 +207,7 @@ std::string bbuState(int controllerId, const ByteBuffer& info)
 
 } // namespace
 
-int updateCtrlDevice(int r, int c, int d, int controllerId)
+int readCtrlDevice(int r, int c, int d, int controllerId, PropertyList& values)
 {
     std::cout << "updateCtrlDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
               << std::endl;
@@ -219,49 +219,55 @@ int updateCtrlDevice(int r, int c, int d, int controllerId)
         return 2;
     }
 
-    registerOrSetProperty(r, c, d, "vendorId",
-                          static_cast<int32_t>(info.u16(ctrl_info::vendorId)));
-    registerOrSetProperty(r, c, d, "MemberId",
-                          static_cast<int32_t>(controllerId));
-    registerOrSetProperty(r, c, d, "HealthState", controllerHealthState(info));
+    values.emplace_back("vendorId",
+                        static_cast<int32_t>(info.u16(ctrl_info::vendorId)));
+    values.emplace_back("MemberId", static_cast<int32_t>(controllerId));
+    values.emplace_back("HealthState", controllerHealthState(info));
 
     uint64_t sas = info.u64(ctrl_info::sasAddress);
-    registerOrSetProperty(r, c, d, "SASAddress", static_cast<int64_t>(sas));
+    values.emplace_back("SASAddress", static_cast<int64_t>(sas));
     printOut("SAS addr:%llx\n", static_cast<unsigned long long>(sas));
-    registerOrSetProperty(
-        r, c, d, "Model",
-        deviceText(info.text(ctrl_info::model, ctrl_info::modelLength)));
-    registerOrSetProperty(
-        r, c, d, "SerialNumber",
+    values.emplace_back("Model", deviceText(info.text(ctrl_info::model,
+                                                      ctrl_info::modelLength)));
+    values.emplace_back(
+        "SerialNumber",
         deviceText(info.text(ctrl_info::serial, ctrl_info::serialLength)));
-    registerOrSetProperty(
-        r, c, d, "FirmwareVersion",
+    values.emplace_back(
+        "FirmwareVersion",
         deviceText(info.text(ctrl_info::firmware, ctrl_info::firmwareLength)));
-    registerOrSetProperty(r, c, d, "TotalCacheSizeMiB",
-                          static_cast<int32_t>(info.u16(ctrl_info::cacheMiB)));
-    registerOrSetProperty(r, c, d, "PortCount",
-                          static_cast<int32_t>(info.u8(ctrl_info::portCount)));
+    values.emplace_back("TotalCacheSizeMiB",
+                        static_cast<int32_t>(info.u16(ctrl_info::cacheMiB)));
+    values.emplace_back("PortCount",
+                        static_cast<int32_t>(info.u8(ctrl_info::portCount)));
 
     uint8_t bits = info.u8(ctrl_info::interfaceBits);
-    registerOrSetProperty(r, c, d, "SpeedGbps", controllerSpeedGbps(bits));
-    registerOrSetProperty(r, c, d, "SupportedDeviceProtocols",
-                          supportedDeviceProtocols(bits));
-    registerOrSetProperty(r, c, d, "SupportedRAIDTypes",
-                          supportedRaidTypes(info.u8(ctrl_info::raidLevels),
-                                             info.u8(ctrl_info::raidFlags)));
-    registerOrSetProperty(r, c, d, "BBUstate", bbuState(controllerId, info));
+    values.emplace_back("SpeedGbps", controllerSpeedGbps(bits));
+    values.emplace_back("SupportedDeviceProtocols",
+                        supportedDeviceProtocols(bits));
+    values.emplace_back("SupportedRAIDTypes",
+                        supportedRaidTypes(info.u8(ctrl_info::raidLevels),
+                                           info.u8(ctrl_info::raidFlags)));
+    values.emplace_back("BBUstate", bbuState(controllerId, info));
 
-    if (updateDriveProperties(r, c, d, controllerId) != 0)
+    if (readDriveProperties(controllerId, values) != 0)
     {
         std::cout << "GET_PD_LIST failed" << std::endl;
         return 2;
     }
-    if (updateVolumeProperties(r, c, d, controllerId) != 0)
+    if (readVolumeProperties(r, c, d, controllerId, values) != 0)
     {
         printOut("GET_LD_LIST failed%d 0\n", controllerId);
         return 2;
     }
     return 0;
+}
+
+int updateCtrlDevice(int r, int c, int d, int controllerId)
+{
+    PropertyList values;
+    int status = readCtrlDevice(r, c, d, controllerId, values);
+    publishProperties(r, c, d, values);
+    return status;
 }
 
 } // namespace arrayscout

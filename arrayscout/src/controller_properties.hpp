@@ -4,6 +4,7 @@
 // drives and its volumes, published on the controller's object.
 
 #include "byte_buffer.hpp"
+#include "property_cache.hpp"
 
 #include <cstdint>
 #include <string>
@@ -12,9 +13,15 @@
 namespace arrayscout
 {
 
-/** Refreshes controller `controllerId` published as (resource, controller,
- *  drive): 0, or 2 when the controller, drive list or volume list could not
- *  be read (what was published before the failure stays). */
+/** Reads controller `controllerId`, to be published as (resource,
+ *  controller, drive), from the library into `values`, in publishing order:
+ *  0, or 2 when the controller, drive list or volume list could not be read
+ *  (`values` then holds what was read before the failure). Uses the library
+ *  only, never the bus. */
+int readCtrlDevice(int resource, int controller, int drive, int controllerId,
+                   PropertyList& values);
+
+/** readCtrlDevice, then publishes what it read on the device: 0 or 2. */
 int updateCtrlDevice(int resource, int controller, int drive, int controllerId);
 
 /** Stripe size text of a size code: 512B, 1KB..512KB, 1MB..512MB,

@@ -147,66 +147,89 @@ void diffPhysicalDisks(const std::vector<std::string>& oldList,
     }
 }
 
-void tryToUpdateCache()
+namespace
 {
-    // What the steps after the confirmation need, copied under the lock;
-    // the commands and the file writes run after it is released, in the
-    // same order.
+
+/** What a confirmed scan acts on, copied under cacheLock. */
+struct Confirmed
+{
     std::optional<std::vector<std::string>> oldNames;
     std::vector<std::string> newNames;
     PropertyMap published;
-    {
-        std::unique_lock lock(cacheLock);
-        if (!_cacheUpdated)
-        {
-            return;
-        }
-        const auto* collecting = driveNames(_collectingCache);
-        if (collecting == nullptr)
-        {
-            return;
-        }
-        const auto* confirming = driveNames(_confirmingCache);
-        if (_confirmingCacheVersion + 1 != _collectingCacheVersion ||
-            confirming == nullptr)
-        {
-            _confirmingCacheVersion = _collectingCacheVersion;
-            _confirmingCache = _collectingCache;
-            return;
-        }
-        if (*confirming != *collecting)
-        {
-            std::string names;
-            for (const auto& n : *collecting)
-            {
-                names += n;
-            }
-            printErr("%s: replace confirming cache. _confirmingCacheVersion: "
-                     "%d, _collectingCacheVersion: %d, dev: %s\n",
-                     "tryToUpdateCache", _confirmingCacheVersion,
-                     _collectingCacheVersion, names.c_str());
-            _confirmingCacheVersion = _collectingCacheVersion;
-            _confirmingCache = _collectingCache;
-            return;
-        }
+};
 
-        _confirmingCacheVersion = _collectingCacheVersion;
-        _confirmingCache = _collectingCache;
-        newNames = *collecting;
-        if (const auto* old = driveNames(_publishedCache))
+/** The confirming cache takes the collecting one (cacheLock held). */
+void keepForConfirmation()
+{
+    _confirmingCacheVersion = _collectingCacheVersion;
+    _confirmingCache = _collectingCache;
+}
+
+/** Steps 1 to 7 under cacheLock: whether this scan confirms the previous
+ *  one's drive list; if it does, its cache is published and `out` holds
+ *  what the events and the files need. */
+bool confirmScan(Confirmed& out)
+{
+    std::unique_lock lock(cacheLock);
+    if (!_cacheUpdated)
+    {
+        return false;
+    }
+    const auto* collecting = driveNames(_collectingCache);
+    if (collecting == nullptr)
+    {
+        return false;
+    }
+    const auto* confirming = driveNames(_confirmingCache);
+    if (_confirmingCacheVersion + 1 != _collectingCacheVersion ||
+        confirming == nullptr)
+    {
+        keepForConfirmation();
+        return false;
+    }
+    if (*confirming != *collecting)
+    {
+        std::string names;
+        for (const auto& n : *collecting)
         {
-            oldNames = *old;
+            names += n;
         }
-        _publishedCache = _collectingCache;
-        published = *findDevice(_publishedCache, eventResource, eventController,
+        printErr("%s: replace confirming cache. _confirmingCacheVersion: "
+                 "%d, _collectingCacheVersion: %d, dev: %s\n",
+                 "tryToUpdateCache", _confirmingCacheVersion,
+                 _collectingCacheVersion, names.c_str());
+        keepForConfirmation();
+        return false;
+    }
+
+    keepForConfirmation();
+    out.newNames = *collecting;
+    if (const auto* old = driveNames(_publishedCache))
+    {
+        out.oldNames = *old;
+    }
+    _publishedCache = _collectingCache;
+    out.published = *findDevice(_publishedCache, eventResource, eventController,
                                 eventDrive);
-    }
+    return true;
+}
 
-    if (oldNames && *oldNames != newNames)
+} // namespace
+
+void tryToUpdateCache()
+{
+    // The commands and the file writes run after cacheLock is released, on
+    // the copies made under it, in the same order.
+    Confirmed confirmed;
+    if (!confirmScan(confirmed))
     {
-        diffPhysicalDisks(*oldNames, newNames);
+        return;
     }
-    writeRaidMapToFile(published);
+    if (confirmed.oldNames && *confirmed.oldNames != confirmed.newNames)
+    {
+        diffPhysicalDisks(*confirmed.oldNames, confirmed.newNames);
+    }
+    writeRaidMapToFile(confirmed.published);
 }
 
 } // namespace arrayscout

@@ -344,7 +344,7 @@ void readScsiIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
     printOut("\npSCSI PASSTHRU dump : ");
     printOut("\nTARGET ID : %d\n", deviceId);
     printOut("\nLCP dump : ");
-    int status = ProcessLibCommand(&cmd);
+    int status = callLibrary(cmd);
     if (status != 0)
     {
         printErr("ProcessLibCommandCall failed!! retVal 0x%X\n",
@@ -399,10 +399,19 @@ void readSataIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
         a.firmwareRevisions.emplace_back("Unknown");
         return;
     }
-    // The identify data follows the FIS; neither the FIS length nor the byte
-    // count may take it past the request buffer.
+    // The identify data follows the FIS. A reply whose data would start past
+    // the request buffer brought no identify data: the drive keeps what its
+    // drive information said, as after a failed command.
     std::size_t offset = 40 + std::min<std::size_t>(
                                   request.u32(sata::fisLength), request.size());
+    if (offset >= request.size())
+    {
+        printErr("STPPassthru : identify data at %zu, past the %zu-byte "
+                 "reply\n",
+                 offset, request.size());
+        a.firmwareRevisions.emplace_back("Unknown");
+        return;
+    }
     std::size_t count = std::min<std::size_t>(request.u32(sata::dataLength),
                                               sata::identifyLength);
     std::string returned = request.raw(offset, count);
@@ -422,9 +431,64 @@ void readSataIdentity(DriveArrays& a, int controllerId, uint16_t deviceId)
     a.firmwareRevisions.push_back(range(46, 8));
 }
 
+/** One drive of the list: its elements of every array, or none when its
+ *  information cannot be read. */
+void readDrive(DriveArrays& a, int controllerId, uint16_t deviceId)
+{
+    ByteBuffer info(command::getPdInfo.dataSize);
+    if (getPdInfo(controllerId, deviceId, info) != 0)
+    {
+        std::cout << "Get_PD_INFO failed" << std::endl;
+        return;
+    }
+    appendDrive(a, info);
+    switch (info.u8(pd_info::attachment) >> 4)
+    {
+        case 2:
+            readScsiIdentity(a, controllerId, deviceId);
+            break;
+        case 3:
+            readSataIdentity(a, controllerId, deviceId);
+            break;
+        default:
+            a.firmwareRevisions.emplace_back("Unknown");
+            break;
+    }
+}
+
+void appendDriveValues(DriveArrays& a, PropertyList& values)
+{
+    values.emplace_back("PD_ids", std::move(a.ids));
+    values.emplace_back("PD_names", std::move(a.names));
+    values.emplace_back("PD_models", std::move(a.models));
+    values.emplace_back("PD_capacityBytes", std::move(a.capacityBytes));
+    values.emplace_back("PD_sizes", std::move(a.sizes));
+    values.emplace_back("PD_protocols", std::move(a.protocols));
+    values.emplace_back("PD_mediaTypes", std::move(a.mediaTypes));
+    values.emplace_back("PD_vendorIds", std::move(a.vendorIds));
+    values.emplace_back("PD_serialNumbers", std::move(a.serialNumbers));
+    values.emplace_back("PD_capableSpeedGbss", std::move(a.capableSpeeds));
+    values.emplace_back("PD_negotiateSpeedGbss", std::move(a.negotiatedSpeeds));
+    values.emplace_back("PD_rotationSpeedRPMs", std::move(a.rotationSpeeds));
+    values.emplace_back("PD_predictedMediaLifeLeftPercents",
+                        std::move(a.lifeLeftPercents));
+    values.emplace_back("PD_predictedMediaLifes", std::move(a.mediaLifes));
+    values.emplace_back("PD_powerStates", std::move(a.powerStates));
+    values.emplace_back("PD_healths", std::move(a.healths));
+    values.emplace_back("PD_enclosure_ids", std::move(a.enclosureIds));
+    values.emplace_back("PD_ssdLifeRemainingInDays",
+                        std::move(a.lifeRemainingDays));
+    values.emplace_back("PD_ssdPercentUsed", std::move(a.percentUsed));
+    values.emplace_back("PD_locateState", std::move(a.locateStates));
+    values.emplace_back("PD_fwStates", std::move(a.fwStates));
+    values.emplace_back("PD_seqNums", std::move(a.seqNums));
+    values.emplace_back("PD_Manufacturers", std::move(a.manufacturers));
+    values.emplace_back("PD_FirmwareRevisions", std::move(a.firmwareRevisions));
+}
+
 } // namespace
 
-int updateDriveProperties(int r, int c, int d, int controllerId)
+int readDriveProperties(int controllerId, PropertyList& values)
 {
     ByteBuffer list(command::getPdList.dataSize);
     if (sendCommand(command::getPdList, static_cast<uint32_t>(controllerId),
@@ -459,56 +523,12 @@ int updateDriveProperties(int r, int c, int d, int controllerId)
         ++drives;
         printOut("physical driver(%d) INFO: -----------------------------\n",
                  drives);
-        ByteBuffer info(command::getPdInfo.dataSize);
-        if (getPdInfo(controllerId, deviceId, info) != 0)
-        {
-            std::cout << "Get_PD_INFO failed" << std::endl;
-            continue;
-        }
-        appendDrive(a, info);
-        switch (info.u8(pd_info::attachment) >> 4)
-        {
-            case 2:
-                readScsiIdentity(a, controllerId, deviceId);
-                break;
-            case 3:
-                readSataIdentity(a, controllerId, deviceId);
-                break;
-            default:
-                a.firmwareRevisions.emplace_back("Unknown");
-                break;
-        }
+        readDrive(a, controllerId, deviceId);
     }
-
-    registerOrSetProperty(r, c, d, "PD_ids", a.ids);
-    registerOrSetProperty(r, c, d, "PD_names", a.names);
-    registerOrSetProperty(r, c, d, "PD_models", a.models);
-    registerOrSetProperty(r, c, d, "PD_capacityBytes", a.capacityBytes);
-    registerOrSetProperty(r, c, d, "PD_sizes", a.sizes);
-    registerOrSetProperty(r, c, d, "PD_protocols", a.protocols);
-    registerOrSetProperty(r, c, d, "PD_mediaTypes", a.mediaTypes);
-    registerOrSetProperty(r, c, d, "PD_vendorIds", a.vendorIds);
-    registerOrSetProperty(r, c, d, "PD_serialNumbers", a.serialNumbers);
-    registerOrSetProperty(r, c, d, "PD_capableSpeedGbss", a.capableSpeeds);
-    registerOrSetProperty(r, c, d, "PD_negotiateSpeedGbss", a.negotiatedSpeeds);
-    registerOrSetProperty(r, c, d, "PD_rotationSpeedRPMs", a.rotationSpeeds);
-    registerOrSetProperty(r, c, d, "PD_predictedMediaLifeLeftPercents",
-                          a.lifeLeftPercents);
-    registerOrSetProperty(r, c, d, "PD_predictedMediaLifes", a.mediaLifes);
-    registerOrSetProperty(r, c, d, "PD_powerStates", a.powerStates);
-    registerOrSetProperty(r, c, d, "PD_healths", a.healths);
-    registerOrSetProperty(r, c, d, "PD_enclosure_ids", a.enclosureIds);
-    registerOrSetProperty(r, c, d, "PD_ssdLifeRemainingInDays",
-                          a.lifeRemainingDays);
-    registerOrSetProperty(r, c, d, "PD_ssdPercentUsed", a.percentUsed);
-    registerOrSetProperty(r, c, d, "PD_locateState", a.locateStates);
-    registerOrSetProperty(r, c, d, "PD_fwStates", a.fwStates);
-    registerOrSetProperty(r, c, d, "PD_seqNums", a.seqNums);
-    registerOrSetProperty(r, c, d, "PD_Manufacturers", a.manufacturers);
-    registerOrSetProperty(r, c, d, "PD_FirmwareRevisions", a.firmwareRevisions);
+    appendDriveValues(a, values);
     printOut("%d physical driver\n", drives);
     printOut("%d enclosure device\n", enclosures);
-    registerOrSetProperty(r, c, d, "PDcount", drives);
+    values.emplace_back("PDcount", drives);
     return 0;
 }
 

@@ -3,6 +3,8 @@
 // The physical drives behind a controller, published as parallel arrays on
 // the controller's object: element i of every PD_ array is the same drive.
 
+#include "property_cache.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,10 +13,9 @@
 namespace arrayscout
 {
 
-/** Lists, reads and publishes the drives: 0, or 2 when the drive list
- *  could not be read (nothing is published then). */
-int updateDriveProperties(int resource, int controller, int drive,
-                          int controllerId);
+/** Lists and reads the drives into `values`: 0, or 2 when the drive list
+ *  could not be read (nothing is added then). */
+int readDriveProperties(int controllerId, PropertyList& values);
 
 /** Zeroes `n` destination bytes, then copies the source into them in
  *  reverse order. */

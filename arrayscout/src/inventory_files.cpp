@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -239,6 +241,30 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
     }
     std::cout << "Data written to file: " << path << std::endl;
     return true;
+}
+
+void removeStaleTempFiles(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    fs::path target(path);
+    const std::string prefix = target.filename().string() + ".";
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(target.parent_path(), ec))
+    {
+        std::string name = entry.path().filename().string();
+        // mkstemp's six characters.
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+            !std::all_of(name.begin() + prefix.size(), name.end(),
+                         [](unsigned char c) { return std::isalnum(c); }))
+        {
+            continue;
+        }
+        if (fs::remove(entry.path(), ec))
+        {
+            std::cout << "Removed unfinished file " << entry.path().string()
+                      << std::endl;
+        }
+    }
 }
 
 } // namespace arrayscout

@@ -27,6 +27,11 @@ void writeRaidMapToFile(const PropertyMap& properties);
  *  content). */
 bool writeFileIfChanged(const std::string& content, const std::string& path);
 
+/** Removes the temporary files that writeFileIfChanged leaves beside the
+ *  file when it is killed between their creation and their rename (the
+ *  file's name, a dot and six letters or digits). */
+void removeStaleTempFiles(const std::string& path);
+
 /** The entries, each followed by the separator, without the last one. */
 std::string joinStrings(const std::vector<std::string>& list, char separator);
 

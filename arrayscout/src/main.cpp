@@ -3,7 +3,9 @@
 // current, reports drives that come and go, and offers the drive and volume
 // management methods.
 
+#include "inventory_files.hpp"
 #include "management.hpp"
+#include "poller.hpp"
 #include "property_cache.hpp"
 #include "scan.hpp"
 #include "sdbus/asio_connection.hpp"
@@ -16,11 +18,12 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace
 {
+
+using namespace arrayscout;
 
 void announce(bool registered, const char* method)
 {
@@ -29,12 +32,61 @@ void announce(bool registered, const char* method)
                              : " method not registered!\n");
 }
 
+// The method handlers of the root object; the first argument of each is
+// not used.
+
+int32_t locatePdMethod(int32_t, int32_t ctrl, int32_t pd, int32_t duration)
+{
+    return locatePd(ctrl, pd, duration);
+}
+
+int32_t stopLocatePdMethod(int32_t, int32_t ctrl, int32_t pd)
+{
+    return stopLocatePd(ctrl, pd);
+}
+
+int32_t deleteVolumesMethod(int32_t, int32_t ctrl, int32_t target, int32_t seq,
+                            int32_t force)
+{
+    return deleteVolumes(ctrl, target, seq, force);
+}
+
+int32_t setPdStateMethod(int32_t, int32_t ctrl, int32_t pd, int32_t seq,
+                         int32_t state)
+{
+    return setPdState(ctrl, pd, seq, state);
+}
+
+int32_t addLdMethod(int32_t, int32_t ctrl, const std::string& name,
+                    const std::vector<int32_t>& ids, int32_t stripe,
+                    int32_t init, int32_t diskCache, int32_t access,
+                    int32_t cache, int32_t level)
+{
+    return addLogicalDrive(ctrl, name, ids, stripe, init, diskCache, access,
+                           cache, level);
+}
+
+/** The six methods of the root object, each announced on standard error
+ *  once registered. */
+void registerRootMethods(sdbus::DbusInterface& root)
+{
+    if (root.registerMethod("AgentSynchronizeData", synchronizeMethod))
+    {
+        std::cerr << "AgentSynchronizeData method registered!\n";
+    }
+    announce(root.registerMethod("LocatePD", locatePdMethod), "LocatePD");
+    announce(root.registerMethod("StopLocatePD", stopLocatePdMethod),
+             "StopLocatePD");
+    announce(root.registerMethod("DeleteVolumes", deleteVolumesMethod),
+             "DeleteVolumes");
+    announce(root.registerMethod("SetPDState", setPdStateMethod), "SetPDState");
+    announce(root.registerMethod("AddLD", addLdMethod), "AddLD");
+}
+
 } // namespace
 
 int main()
 {
-    using namespace arrayscout;
-
     // Every message goes to these two streams; nobody reads them while the
     // daemon runs.
     std::freopen("/dev/null", "w", stderr);
@@ -52,53 +104,12 @@ int main()
 
         std::cerr << "begin read raid info!!!!!!!!!!!!!!!!!!!!!!\n";
         auto root = server->addInterface(rootPath, deviceInterface);
-
-        if (root->registerMethod("AgentSynchronizeData", []() -> bool {
-                return agentSynchronizeData();
-            }))
-        {
-            std::cerr << "AgentSynchronizeData method registered!\n";
-        }
-        announce(root->registerMethod("LocatePD",
-                                      [](int32_t, int32_t ctrl, int32_t pd,
-                                         int32_t duration) -> int32_t {
-                                          return locatePd(ctrl, pd, duration);
-                                      }),
-                 "LocatePD");
-        announce(root->registerMethod(
-                     "StopLocatePD",
-                     [](int32_t, int32_t ctrl, int32_t pd) -> int32_t {
-                         return stopLocatePd(ctrl, pd);
-                     }),
-                 "StopLocatePD");
-        announce(root->registerMethod(
-                     "DeleteVolumes",
-                     [](int32_t, int32_t ctrl, int32_t target, int32_t seq,
-                        int32_t force) -> int32_t {
-                         return deleteVolumes(ctrl, target, seq, force);
-                     }),
-                 "DeleteVolumes");
-        announce(
-            root->registerMethod("SetPDState",
-                                 [](int32_t, int32_t ctrl, int32_t pd,
-                                    int32_t seq, int32_t state) -> int32_t {
-                                     return setPdState(ctrl, pd, seq, state);
-                                 }),
-            "SetPDState");
-        announce(root->registerMethod(
-                     "AddLD",
-                     [](int32_t, int32_t ctrl, const std::string& name,
-                        const std::vector<int32_t>& ids, int32_t stripe,
-                        int32_t init, int32_t diskCache, int32_t access,
-                        int32_t cache, int32_t level) -> int32_t {
-                         return addLogicalDrive(ctrl, name, ids, stripe, init,
-                                                diskCache, access, cache,
-                                                level);
-                     }),
-                 "AddLD");
+        registerRootMethods(*root);
         root->initialize();
 
-        agentSynchronizeData();
+        removeStaleTempFiles(raidInventoryFile);
+        removeStaleTempFiles(diskInventoryFile);
+        guardedScan();
     }
     catch (const std::exception& e)
     {
@@ -106,7 +117,8 @@ int main()
         return 1;
     }
 
-    std::thread(pollThread, std::ref(io)).detach();
+    // Stopped and joined before the loop and the connection it scans on go.
+    Poller poller(io);
 
     try
     {

@@ -140,6 +140,19 @@ void registerOrSetProperty(int resource, int controller, int drive,
     store(resource, controller, drive, name, value);
 }
 
+void publishProperties(int resource, int controller, int drive,
+                       const PropertyList& values)
+{
+    for (const auto& [name, value] : values)
+    {
+        std::visit(
+            [&](const auto& v) {
+            registerOrSetProperty(resource, controller, drive, name, v);
+            },
+            value);
+    }
+}
+
 bool isInBusMap(int resource, int controller, int drive)
 {
     auto r = BusMap.find(resource);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -37,6 +38,9 @@ using PropertyValue =
 
 /** Property name to value, sorted by name. */
 using PropertyMap = std::map<std::string, PropertyValue>;
+
+/** Values read for one device, in the order they are published. */
+using PropertyList = std::vector<std::pair<std::string, PropertyValue>>;
 
 /** resource -> controller -> drive -> properties. */
 using DeviceCache = std::map<int, std::map<int, std::map<int, PropertyMap>>>;
@@ -85,6 +89,10 @@ void registerOrSetProperty(int resource, int controller, int drive,
 void registerOrSetProperty(int resource, int controller, int drive,
                            const std::string& name,
                            const std::vector<int64_t>& value);
+
+/** registerOrSetProperty of each value, in order. */
+void publishProperties(int resource, int controller, int drive,
+                       const PropertyList& values);
 
 /** Whether the device already has an interface in BusMap. */
 bool isInBusMap(int resource, int controller, int drive);

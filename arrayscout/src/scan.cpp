@@ -2,6 +2,7 @@
 
 #include "controller_properties.hpp"
 #include "drive_events.hpp"
+#include "journal/journal.hpp"
 #include "output.hpp"
 #include "property_cache.hpp"
 #include "storage_commands.hpp"
@@ -9,17 +10,12 @@
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
 #include <sys/ioctl.h>
+#include <syslog.h>
 #include <unistd.h>
 
-#include <boost/asio/post.hpp>
-
-#include <chrono>
-#include <exception>
-#include <future>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace arrayscout
 {
@@ -39,9 +35,23 @@ std::shared_ptr<sdbus::DbusInterface> addDevice(int r, int c, int d)
 
 bool registerSync(sdbus::DbusInterface& iface)
 {
-    return iface.registerMethod("AgentSynchronizeData", []() -> bool {
-        return agentSynchronizeData();
-    });
+    return iface.registerMethod("AgentSynchronizeData", synchronizeMethod);
+}
+
+std::string exceptionText(const std::exception_ptr& failure)
+{
+    try
+    {
+        std::rethrow_exception(failure);
+    }
+    catch (const std::exception& e)
+    {
+        return e.what();
+    }
+    catch (...)
+    {
+        return "unknown exception";
+    }
 }
 
 bool addResourceDevice(const std::vector<int>& found)
@@ -73,7 +83,7 @@ bool addResourceDevice(const std::vector<int>& found)
     return true;
 }
 
-void addCtrlDevice(int r, int k, int controllerId)
+void addCtrlDevice(int r, int k, const ControllerReading& reading)
 {
     std::cout << "addCtrlDevice!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
               << std::endl;
@@ -83,7 +93,8 @@ void addCtrlDevice(int r, int k, int controllerId)
     auto iface = addDevice(r, k, 0);
     try
     {
-        if (updateCtrlDevice(r, k, 0, controllerId) == 0)
+        publishProperties(r, k, 0, reading.values);
+        if (reading.status == 0)
         {
             if (registerSync(*iface))
             {
@@ -113,8 +124,10 @@ void addCtrlDevice(int r, int k, int controllerId)
     printErr("update device failed%d 0\n", k);
 }
 
-void scanBus(int index)
+/** The controllers of one bus, read; none when its init failed. */
+BusReading readBus(int index)
 {
+    BusReading reading{.index = index, .controllers = {}};
     int bus = firstRaidBus + index;
     ByteBuffer list(command::init.dataSize);
     list.put16(0, 1);
@@ -123,7 +136,7 @@ void scanBus(int index)
     if (sendCommand(command::init, 0, list) != 0)
     {
         std::cerr << "init : ProcessLibCommand fail!!!!!!!\n";
-        return;
+        return reading;
     }
     uint16_t count = list.u16(ctrl_list::count);
     std::cerr << "init : ProcessLibCommand success!!!!!!!\n";
@@ -131,7 +144,7 @@ void scanBus(int index)
     if (count == 0)
     {
         std::cerr << "No raid controller found!\n";
-        return;
+        return reading;
     }
     if (count > ctrl_list::maxIds)
     {
@@ -139,23 +152,44 @@ void scanBus(int index)
                  ctrl_list::maxIds);
         count = ctrl_list::maxIds;
     }
-    int r = index + 1;
     for (int k = 0; k < count; ++k)
     {
-        int controllerId = list.u32(ctrl_list::ids + 4 * k) & 0xffff;
+        ControllerReading& c = reading.controllers.emplace_back();
+        c.controllerId =
+            static_cast<int>(list.u32(ctrl_list::ids + 4 * k) & 0xffff);
+        c.status = readCtrlDevice(index + 1, k, 0, c.controllerId, c.values);
+    }
+    return reading;
+}
+
+/** Publishes the controllers of one bus: existing objects are set, new
+ *  ones made and announced once their first refresh succeeded. */
+void publishBus(const BusReading& reading)
+{
+    int r = reading.index + 1;
+    for (int k = 0; k < static_cast<int>(reading.controllers.size()); ++k)
+    {
+        const ControllerReading& c = reading.controllers[k];
         if (isInBusMap(r, k, 0))
         {
-            if (updateCtrlDevice(r, k, 0, controllerId) != 0)
+            publishProperties(r, k, 0, c.values);
+            if (c.status != 0)
             {
                 printErr("update device failed%d 0\n", k);
             }
         }
         else
         {
-            addCtrlDevice(r, k, controllerId);
+            addCtrlDevice(r, k, c);
         }
     }
 }
+
+// Scans are numbered when they begin to read; one that is published after
+// a later one (a polled scan overtaken by an AgentSynchronizeData call) is
+// dropped. Both under scanLock.
+uint64_t scansBegun = 0;
+uint64_t lastPublished = 0;
 
 } // namespace
 
@@ -165,77 +199,133 @@ std::string devicePath(int resource, int controller, int drive)
            std::to_string(controller) + "ds" + std::to_string(drive);
 }
 
-bool agentSynchronizeData()
+ScanReading readRaidCards()
 {
-    std::unique_lock scan(scanLock);
+    ScanReading reading;
+    reading.number = ++scansBegun;
+    std::cerr << "update raid\n";
+    std::cout
+        << "get in agentSynchronizeData!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
+        << std::endl;
+    for (int i = 0; i < raidBusCount; ++i)
+    {
+        if (probeRaidCard("/dev/i2c-" + std::to_string(firstRaidBus + i)))
+        {
+            reading.found.push_back(i);
+        }
+    }
+    for (int index : reading.found)
+    {
+        reading.buses.push_back(readBus(index));
+    }
+    return reading;
+}
+
+bool publishScan(const ScanReading& reading)
+{
+    if (reading.number < lastPublished)
+    {
+        std::cerr << "scan " << reading.number << " overtaken by scan "
+                  << lastPublished << ", not published\n";
+        return false;
+    }
+    lastPublished = reading.number;
     {
         std::unique_lock cache(cacheLock);
         _cacheUpdated = false;
         ++_collectingCacheVersion;
         _collectingCache.clear();
     }
-    std::cerr << "update raid\n";
-    std::cout
-        << "get in agentSynchronizeData!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!!"
-        << std::endl;
-
-    std::vector<int> found;
-    for (int i = 0; i < raidBusCount; ++i)
-    {
-        if (probeRaidCard("/dev/i2c-" + std::to_string(firstRaidBus + i)))
-        {
-            found.push_back(i);
-        }
-    }
-    if (found.empty())
+    if (reading.found.empty())
     {
         return false;
     }
 
     if (isInBusMap(0, 0, 0))
     {
-        if (updateResourceDevice(found) != 0)
+        if (updateResourceDevice(reading.found) != 0)
         {
             std::cout << "update Resource info failed" << std::endl;
             std::cerr << "update Resource info failed\n";
             return false;
         }
     }
-    else if (!addResourceDevice(found))
+    else if (!addResourceDevice(reading.found))
     {
         return false;
     }
 
-    for (int index : found)
+    for (const BusReading& bus : reading.buses)
     {
-        scanBus(index);
+        publishBus(bus);
     }
     tryToUpdateCache();
     return true;
 }
 
-void pollThread(boost::asio::io_context& io)
+bool agentSynchronizeData()
 {
-    using namespace std::chrono_literals;
-    std::this_thread::sleep_for(30s);
-    while (true)
+    std::unique_lock scan(scanLock);
+    return publishScan(readRaidCards());
+}
+
+std::shared_ptr<const ScanReading> readForPoll()
+{
+    try
     {
-        std::cout << "This function is executed every 10 seconds" << std::endl;
-        auto done = std::make_shared<std::promise<void>>();
-        std::future<void> ended = done->get_future();
-        boost::asio::post(io, [done]() {
-            try
-            {
-                agentSynchronizeData();
-            }
-            catch (const std::exception& e)
-            {
-                std::cerr << "scan failed: " << e.what() << std::endl;
-            }
-            done->set_value();
-        });
-        ended.wait();
-        std::this_thread::sleep_for(10s);
+        std::unique_lock scan(scanLock);
+        return std::make_shared<const ScanReading>(readRaidCards());
+    }
+    catch (...)
+    {
+        scanFailed(std::current_exception());
+    }
+    return nullptr;
+}
+
+void publishForPoll(const ScanReading& reading)
+{
+    try
+    {
+        std::unique_lock scan(scanLock);
+        publishScan(reading);
+    }
+    catch (...)
+    {
+        scanFailed(std::current_exception());
+    }
+}
+
+void scanFailed(const std::exception_ptr& failure)
+{
+    std::string text = "scan failed: " + exceptionText(failure);
+    std::cerr << text << std::endl;
+    journal::log(LOG_ERR, text);
+}
+
+bool guardedScan()
+{
+    try
+    {
+        return agentSynchronizeData();
+    }
+    catch (...)
+    {
+        scanFailed(std::current_exception());
+    }
+    return false;
+}
+
+bool synchronizeMethod()
+{
+    try
+    {
+        return agentSynchronizeData();
+    }
+    catch (...)
+    {
+        scanFailed(std::current_exception());
+        throw;
     }
 }
 

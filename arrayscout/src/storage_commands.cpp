@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <mutex>
 
 namespace arrayscout
 {
@@ -20,6 +21,13 @@ std::string deviceText(const std::string& raw)
         }
     }
     return text;
+}
+
+int callLibrary(StorageCommand& cmd)
+{
+    static std::mutex libraryLock;
+    std::lock_guard guard(libraryLock);
+    return ProcessLibCommand(&cmd);
 }
 
 StorageCommand makeCommand(const CommandSpec& spec, uint32_t controllerId,
@@ -59,7 +67,7 @@ int sendCommand(const CommandSpec& spec, uint32_t controllerId,
 {
     StorageCommand cmd = makeCommand(spec, controllerId, buffer.data(),
                                      static_cast<uint32_t>(buffer.size()));
-    return ProcessLibCommand(&cmd);
+    return callLibrary(cmd);
 }
 
 int getCtrlInfo(int controllerId, ByteBuffer& info)
@@ -84,7 +92,7 @@ int getPdInfo(int controllerId, int deviceId, ByteBuffer& info)
         makeCommand(command::getPdInfo, static_cast<uint32_t>(controllerId),
                     info.data(), static_cast<uint32_t>(info.size()));
     putParameter(cmd, 8, 2, static_cast<uint16_t>(deviceId));
-    if (ProcessLibCommand(&cmd) != 0)
+    if (callLibrary(cmd) != 0)
     {
         std::cout << "SL_GET_PD_INFO : ProcessLibCommand fail!!!!!!!"
                   << std::endl;

@@ -208,6 +208,11 @@ constexpr std::size_t identifyLength = 512;
  *  ASCII (control characters, TAB and newline included) replaced by '?'. */
 std::string deviceText(const std::string& raw);
 
+/** Sends one command to the library. Calls from the polling thread and
+ *  from the event loop are serialised: the library is never entered by
+ *  two threads at once. */
+int callLibrary(StorageCommand& cmd);
+
 /** A zeroed record of the command for the controller, with the data area
  *  (nullptr and 0 for a command without data). */
 StorageCommand makeCommand(const CommandSpec& spec, uint32_t controllerId,

@@ -6,6 +6,7 @@
 #include "storage_commands.hpp"
 
 #include <iostream>
+#include <utility>
 #include <vector>
 
 namespace arrayscout
@@ -117,7 +118,81 @@ std::string volumeCachePolicyText(uint8_t bits)
     return text;
 }
 
-int updateVolumeProperties(int r, int c, int d, int controllerId)
+namespace
+{
+
+/** The volume arrays as they are built during the walk. */
+struct VolumeArrays
+{
+    std::vector<int32_t> ids;
+    std::vector<int32_t> seqNums;
+    std::vector<std::string> names;
+    std::vector<std::string> sizes;
+    std::vector<std::string> access;
+    std::vector<std::string> diskCache;
+    std::vector<std::string> stripes;
+    std::vector<std::string> states;
+    std::vector<int32_t> numDrives;
+    std::vector<std::string> raidTypes;
+    std::vector<std::string> cachePolicies;
+};
+
+/** One volume's elements, in the order they are appended. */
+void appendVolume(VolumeArrays& a, uint8_t targetId, const ByteBuffer& info)
+{
+    a.sizes.push_back(formatCapacity(info.u64(ld_info::blocks) * 512, 2));
+    a.ids.push_back(targetId);
+    a.seqNums.push_back(info.u16(ld_info::seqNum));
+    a.names.push_back(
+        deviceText(info.text(ld_info::name, ld_info::nameLength)));
+    a.access.push_back(volumeAccessText(info.u8(ld_info::accessPolicy)));
+    a.diskCache.push_back(
+        volumeDiskCacheText(info.u8(ld_info::diskCachePolicy)));
+    a.cachePolicies.push_back(
+        volumeCachePolicyText(info.u8(ld_info::cachePolicy)));
+    a.stripes.push_back(formatBlockSize(info.u8(ld_info::stripe)));
+    a.numDrives.push_back(info.u8(ld_info::numDrives));
+    a.states.push_back(volumeStateText(info.u8(ld_info::state)));
+    a.raidTypes.push_back(volumeRaidText(info.u8(ld_info::raidLevel),
+                                         info.u8(ld_info::qualifier)));
+}
+
+/** SL_Get_LD_INFO of one volume into `info`: whether it was read. */
+bool readVolumeInfo(int controllerId, uint8_t targetId, ByteBuffer& info)
+{
+    StorageCommand cmd =
+        makeCommand(command::getLdInfo, static_cast<uint32_t>(controllerId),
+                    info.data(), static_cast<uint32_t>(info.size()));
+    putParameter(cmd, 10, 1, targetId);
+    if (callLibrary(cmd) != 0)
+    {
+        std::cout << "SL_Get_LD_INFO : ProcessLibCommand fail!!!!!!!"
+                  << std::endl;
+        return false;
+    }
+    std::cout << "SL_Get_LD_INFO : ProcessLibCommand success" << std::endl;
+    return true;
+}
+
+void appendVolumeValues(VolumeArrays& a, PropertyList& values)
+{
+    values.emplace_back("LD_Ids", std::move(a.ids));
+    values.emplace_back("LD_SeqNum", std::move(a.seqNums));
+    values.emplace_back("LD_Names", std::move(a.names));
+    values.emplace_back("LD_Sizes", std::move(a.sizes));
+    values.emplace_back("LD_AccessPolicys", std::move(a.access));
+    values.emplace_back("LD_WriteCachePolicys", std::move(a.diskCache));
+    values.emplace_back("LD_StripeSizes", std::move(a.stripes));
+    values.emplace_back("LD_States", std::move(a.states));
+    values.emplace_back("LD_NumDrives", std::move(a.numDrives));
+    values.emplace_back("LD_raidTypes", std::move(a.raidTypes));
+    values.emplace_back("LD_CachePolicys", std::move(a.cachePolicies));
+}
+
+} // namespace
+
+int readVolumeProperties(int r, int c, int d, int controllerId,
+                         PropertyList& values)
 {
     printOut("resourece_Seq:%d, ctrl_Seq:%d, ctrl_Seq:%d \n", r, c, d);
     ByteBuffer list(command::getLdList.dataSize);
@@ -137,18 +212,7 @@ int updateVolumeProperties(int r, int c, int d, int controllerId)
         count = ld_list::maxEntries;
     }
 
-    std::vector<int32_t> ids;
-    std::vector<int32_t> seqNums;
-    std::vector<std::string> names;
-    std::vector<std::string> sizes;
-    std::vector<std::string> access;
-    std::vector<std::string> diskCache;
-    std::vector<std::string> stripes;
-    std::vector<std::string> states;
-    std::vector<int32_t> numDrives;
-    std::vector<std::string> raidTypes;
-    std::vector<std::string> cachePolicies;
-
+    VolumeArrays a;
     for (uint32_t i = 0; i < count; ++i)
     {
         std::size_t entry = ld_list::entries + i * ld_list::entrySize;
@@ -157,47 +221,13 @@ int updateVolumeProperties(int r, int c, int d, int controllerId)
         std::cout << "LD (" << static_cast<char>(targetId) << ") state: "
                   << static_cast<char>(list.u8(entry + ld_list::state))
                   << std::endl;
-
         ByteBuffer info(command::getLdInfo.dataSize);
-        StorageCommand cmd =
-            makeCommand(command::getLdInfo, static_cast<uint32_t>(controllerId),
-                        info.data(), static_cast<uint32_t>(info.size()));
-        putParameter(cmd, 10, 1, targetId);
-        if (ProcessLibCommand(&cmd) != 0)
+        if (readVolumeInfo(controllerId, targetId, info))
         {
-            std::cout << "SL_Get_LD_INFO : ProcessLibCommand fail!!!!!!!"
-                      << std::endl;
-            continue;
+            appendVolume(a, targetId, info);
         }
-        std::cout << "SL_Get_LD_INFO : ProcessLibCommand success" << std::endl;
-        sizes.push_back(formatCapacity(info.u64(ld_info::blocks) * 512, 2));
-        ids.push_back(targetId);
-        seqNums.push_back(info.u16(ld_info::seqNum));
-        names.push_back(
-            deviceText(info.text(ld_info::name, ld_info::nameLength)));
-        access.push_back(volumeAccessText(info.u8(ld_info::accessPolicy)));
-        diskCache.push_back(
-            volumeDiskCacheText(info.u8(ld_info::diskCachePolicy)));
-        cachePolicies.push_back(
-            volumeCachePolicyText(info.u8(ld_info::cachePolicy)));
-        stripes.push_back(formatBlockSize(info.u8(ld_info::stripe)));
-        numDrives.push_back(info.u8(ld_info::numDrives));
-        states.push_back(volumeStateText(info.u8(ld_info::state)));
-        raidTypes.push_back(volumeRaidText(info.u8(ld_info::raidLevel),
-                                           info.u8(ld_info::qualifier)));
     }
-
-    registerOrSetProperty(r, c, d, "LD_Ids", ids);
-    registerOrSetProperty(r, c, d, "LD_SeqNum", seqNums);
-    registerOrSetProperty(r, c, d, "LD_Names", names);
-    registerOrSetProperty(r, c, d, "LD_Sizes", sizes);
-    registerOrSetProperty(r, c, d, "LD_AccessPolicys", access);
-    registerOrSetProperty(r, c, d, "LD_WriteCachePolicys", diskCache);
-    registerOrSetProperty(r, c, d, "LD_StripeSizes", stripes);
-    registerOrSetProperty(r, c, d, "LD_States", states);
-    registerOrSetProperty(r, c, d, "LD_NumDrives", numDrives);
-    registerOrSetProperty(r, c, d, "LD_raidTypes", raidTypes);
-    registerOrSetProperty(r, c, d, "LD_CachePolicys", cachePolicies);
+    appendVolumeValues(a, values);
     return 0;
 }
 

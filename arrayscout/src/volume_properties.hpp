@@ -3,16 +3,19 @@
 // The logical volumes of a controller, published as parallel arrays on the
 // controller's object: element i of every LD_ array is the same volume.
 
+#include "property_cache.hpp"
+
 #include <cstdint>
 #include <string>
 
 namespace arrayscout
 {
 
-/** Lists, reads and publishes the volumes: 0, or 2 when the volume list
- *  could not be read (nothing is published then). */
-int updateVolumeProperties(int resource, int controller, int drive,
-                           int controllerId);
+/** Lists and reads the volumes of the device's controller into `values`:
+ *  0, or 2 when the volume list could not be read (nothing is added
+ *  then). */
+int readVolumeProperties(int resource, int controller, int drive,
+                         int controllerId, PropertyList& values);
 
 /** LD_AccessPolicys text of the low 4 bits of the access policy byte. */
 std::string volumeAccessText(uint8_t accessPolicy);

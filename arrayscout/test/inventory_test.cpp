@@ -144,3 +144,21 @@ TEST_F(Files, UnwritableFolderKeepsTheOldContent)
     }
     EXPECT_EQ(slurp(file), "old\n");
 }
+
+TEST_F(Files, UnfinishedWritesRemoved)
+{
+    auto file = dir / "data";
+    ASSERT_TRUE(writeFileIfChanged("kept\n", file));
+    for (const char* name :
+         {"data.Ab12Z9", "data.tmp", "data.Ab12Z9x", "other"})
+    {
+        std::ofstream(dir / name) << "x";
+    }
+    removeStaleTempFiles(file.string());
+    EXPECT_FALSE(std::filesystem::exists(dir / "data.Ab12Z9"));
+    for (const char* name : {"data", "data.tmp", "data.Ab12Z9x", "other"})
+    {
+        EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+    }
+    removeStaleTempFiles((dir / "missing" / "data").string());
+}

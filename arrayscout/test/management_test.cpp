@@ -204,7 +204,7 @@ TEST_F(Management, AddArgumentChecks)
 TEST_F(Management, AddedConfiguration)
 {
     // 11, access 0x12 and RAID level 256 pass; the library's refusal is 1.
-    EXPECT_EQ(addLd({8, 9}, 11, 0x12, 256, "a-very-long-volume-name"), 1);
+    EXPECT_EQ(addLd({8, 9}, 11, 0x12, 256, "a-very-long-vol"), 1);
     ByteBuffer cfg = added();
     ASSERT_EQ(cfg.size(), 32U + 288 + 256);
     EXPECT_EQ(cfg.u32(0), cfg.size());
@@ -224,8 +224,8 @@ TEST_F(Management, AddedConfiguration)
     EXPECT_EQ(cfg.u8(32 + 39), 0);
     EXPECT_EQ(cfg.u16(32 + 40), 9);
     EXPECT_EQ(cfg.u8(32 + 47), 1);
-    // The volume: the first free target id, the name cut to 15 characters
-    // and its terminator.
+    // The volume: the first free target id, the name of 15 characters and
+    // its terminator.
     const std::size_t v = 32 + 288;
     EXPECT_EQ(cfg.u8(v), 2);
     EXPECT_EQ(cfg.text(v + 4, 16), "a-very-long-vol");
@@ -246,6 +246,58 @@ TEST_F(Management, AddedConfiguration)
     // RAID 5 with three drives: qualifier 3.
     EXPECT_EQ(addLd({8, 9, 10}, 7, 0, 5), 1);
     EXPECT_EQ(added().u8(v + 33), 3);
+}
+
+TEST_F(Management, ArrayAsLargeAsItsSmallestDrive)
+{
+    json c = ctrl;
+    c["drives"][0].update({{"blocks", 1000}, {"arrayBlocks", 990}});
+    c["drives"][1].update({{"blocks", 995}, {"arrayBlocks", 985}});
+    describe(c);
+    EXPECT_EQ(addLd({8, 9}), 1);
+    ByteBuffer cfg = added();
+    EXPECT_EQ(cfg.u64(32), 985U);
+    EXPECT_EQ(cfg.u64(32 + 288 + 72), 985U);
+}
+
+TEST_F(Management, AddRefusesWhatTheControllerWouldTakeWrong)
+{
+    // No drives, though the level allows none.
+    json c = ctrl;
+    c["limits"] = {{"0", {0, 32}}};
+    describe(c);
+    EXPECT_EQ(addLd({}, 7, 0, 0), 1);
+    EXPECT_THAT(err.str(), HasSubstr("Invalid number of disks provided.\n"));
+    EXPECT_TRUE(logged().empty());
+
+    // A name the volume cannot hold.
+    EXPECT_EQ(addLd({8, 9}, 7, 0, 1, "sixteen-chars-16"), 1);
+    EXPECT_THAT(err.str(), HasSubstr("Wrong name\n"));
+    EXPECT_TRUE(logged().empty());
+
+    // Every target id in use, then every array reference.
+    c["volumes"] = json::array();
+    for (int id = 0; id < 64; ++id)
+    {
+        c["volumes"].push_back(arrayscout_test::volume(id, "v", 1));
+    }
+    c["arrays"] = json::array({{{"ref", 0}}});
+    describe(c);
+    EXPECT_EQ(addLd({8, 9}), 1);
+    c["volumes"].erase(5);
+    c["arrays"] = json::array();
+    for (int ref = 0; ref < 128; ++ref)
+    {
+        c["arrays"].push_back({{"ref", ref}});
+    }
+    describe(c);
+    EXPECT_EQ(addLd({8, 9}), 1);
+    const std::string text = err.str();
+    const std::string refused = "Invalid raid config\n";
+    auto first = text.find(refused);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(text.find(refused, first + 1), std::string::npos);
+    EXPECT_FALSE(sent("SL_ADD_CONFIG"));
 }
 
 TEST_F(Management, ConfigurationReadsAnswerTheirStatus)

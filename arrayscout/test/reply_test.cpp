@@ -138,6 +138,17 @@ TEST_F(Refresh, DrivesThatCannotBeRead)
                                      "0x4C\n"));
 }
 
+TEST_F(Refresh, SataIdentifyDataPastTheReply)
+{
+    json c = controller(0, 2);
+    c["drives"][1]["identify"]["fisLength"] = 600;
+    ASSERT_EQ(refresh(c), 0);
+    const auto& m = collected(1, 0);
+    EXPECT_EQ(value<Strings>(m, "PD_models").at(1), "SSDSC2KG480G8");
+    EXPECT_EQ(value<Strings>(m, "PD_serialNumbers").at(1), "PHYG1");
+    EXPECT_EQ(value<Strings>(m, "PD_FirmwareRevisions").at(1), "Unknown");
+}
+
 TEST_F(Refresh, OnlyEnclosures)
 {
     json c = controller(0, 0);

@@ -115,3 +115,32 @@ TEST_F(Scan, ControllerCountBeyondTheReplyArea)
     ASSERT_TRUE(BusMap.contains(1));
     EXPECT_EQ(BusMap[1].size(), 1U);
 }
+
+TEST_F(Scan, FailureOfAnyKindEndsOnlyTheScan)
+{
+    json c = controller(0, 1);
+    c["throw"] = {{"SL_GET_PD_LIST", 7}}; // not a std::exception
+    sim.write({{"buses", json::array({card(14, json::array({c}))})}});
+    EXPECT_FALSE(guardedScan());
+    EXPECT_THAT(err.str(), HasSubstr("scan failed: unknown exception\n"));
+    EXPECT_FALSE(BusMap.contains(1));
+
+    c.erase("throw");
+    sim.write({{"buses", json::array({card(14, json::array({c}))})}});
+    EXPECT_TRUE(guardedScan());
+    EXPECT_TRUE(BusMap[1][0][0]->isInitialized());
+}
+
+TEST_F(Scan, ReadingOvertakenByALaterScanIsDropped)
+{
+    json c = controller(0, 1);
+    sim.write({{"buses", json::array({card(14, json::array({c}))})}});
+    ScanReading polled = readRaidCards();
+    c["drives"][0]["fwState"] = 0x18;
+    sim.write({{"buses", json::array({card(14, json::array({c}))})}});
+    EXPECT_TRUE(agentSynchronizeData());
+    EXPECT_FALSE(publishScan(polled));
+    EXPECT_THAT(
+        BusMap[1][0][0]->getProperty<std::vector<std::string>>("PD_fwStates"),
+        ElementsAre("ONLINE"));
+}

@@ -5,20 +5,24 @@
 // changes again. With STORESIM_LOG set, every command is appended to that
 // file as one line.
 
-#include "storelib.hpp"
 #include "sim_config.hpp"
+#include "storelib.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -46,6 +50,7 @@ struct State
     // management commands.
     std::map<uint32_t, Controller> controllers;
     std::mutex lock;
+    std::atomic<int> callers{0};
 };
 
 State& state()
@@ -76,6 +81,21 @@ std::string str(const json& j, const char* key,
     return it->get<std::string>();
 }
 
+void appendToLog(const std::string& line)
+{
+    const char* file = std::getenv("STORESIM_LOG");
+    if (file == nullptr || *file == '\0')
+    {
+        return;
+    }
+    int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0)
+    {
+        [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
+        ::close(fd);
+    }
+}
+
 void reload(State& s)
 {
     if (!s.config.refresh())
@@ -84,6 +104,12 @@ void reload(State& s)
     }
     s.controllers.clear();
     const json& root = s.config.json();
+    if (root.contains("generation"))
+    {
+        // Which commands were answered from which description.
+        appendToLog("description generation=" + root["generation"].dump() +
+                    "\n");
+    }
     auto buses = root.find("buses");
     if (buses == root.end() || !buses->is_array())
     {
@@ -199,8 +225,7 @@ const char* commandName(uint8_t type, uint8_t code, uint32_t size)
 
 void logCommand(const char* name, const StorageCommand* cmd)
 {
-    const char* file = std::getenv("STORESIM_LOG");
-    if (file == nullptr || *file == '\0')
+    if (std::getenv("STORESIM_LOG") == nullptr)
     {
         return;
     }
@@ -226,12 +251,7 @@ void logCommand(const char* name, const StorageCommand* cmd)
         }
     }
     line += "\n";
-    int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd >= 0)
-    {
-        [[maybe_unused]] auto n = ::write(fd, line.data(), line.size());
-        ::close(fd);
-    }
+    appendToLog(line);
 }
 
 /** A configured failure status for the command, or 0. */
@@ -243,6 +263,24 @@ int failure(const json& j, const char* name)
         return 0;
     }
     return num<int>(*f, name);
+}
+
+/** Throws what the description says the command throws: a string as a
+ *  std::runtime_error, anything else as an int, which no std::exception
+ *  handler catches. */
+void throwIfAsked(const json& j, const char* name)
+{
+    auto t = j.find("throw");
+    if (t == j.end() || !t->is_object() || !t->contains(name))
+    {
+        return;
+    }
+    const json& what = (*t)[name];
+    if (what.is_string())
+    {
+        throw std::runtime_error(what.get<std::string>());
+    }
+    throw num<int>(*t, name, 1);
 }
 
 json* findDrive(Controller& c, uint16_t deviceId)
@@ -569,6 +607,11 @@ int stpPassthru(const json& d, Area a)
     ata(46, 8, str(id, "firmware"));
     ata(54, 40, str(id, "model", str(d, "model")));
     a.put(36, 4, 512);
+    // A FIS length other than 20 moves where the reply says the data is.
+    if (id.contains("fisLength"))
+    {
+        a.put(32, 4, num<uint32_t>(id, "fisLength"));
+    }
     for (std::size_t i = 0; i < data.size(); ++i)
     {
         a.put(40 + 20 + i, 1, data[i]);
@@ -583,6 +626,7 @@ int process(State& s, StorageCommand* cmd, const char* name)
     {
         return statusBadSize;
     }
+    throwIfAsked(s.config.json(), name);
     if (int st = failure(s.config.json(), name))
     {
         return st;
@@ -598,6 +642,7 @@ int process(State& s, StorageCommand* cmd, const char* name)
         return statusInvalidController;
     }
     Controller& c = it->second;
+    throwIfAsked(c.c, name);
     if (int st = failure(c.c, name))
     {
         return st;
@@ -747,6 +792,51 @@ int process(State& s, StorageCommand* cmd, const char* name)
     return statusUnknownCommand;
 }
 
+/** Counts a caller inside the library for its call. */
+class InFlight
+{
+  public:
+    explicit InFlight(State& s) : s(s)
+    {
+        if (s.callers.fetch_add(1) != 0)
+        {
+            appendToLog("overlapping call\n");
+        }
+    }
+    ~InFlight()
+    {
+        s.callers.fetch_sub(1);
+    }
+    InFlight(const InFlight&) = delete;
+    InFlight& operator=(const InFlight&) = delete;
+
+  private:
+    State& s;
+};
+
+/** Answers late when the description says so (delayMs, top level or per
+ *  controller, by command name), as a slow controller would. */
+void delayIfAsked(State& s, const StorageCommand* cmd, const char* name)
+{
+    int ms = 0;
+    if (auto d = s.config.json().find("delayMs"); d != s.config.json().end())
+    {
+        ms = num<int>(*d, name);
+    }
+    auto c = s.controllers.find(cmd->controllerId);
+    if (c != s.controllers.end())
+    {
+        if (auto d = c->second.c.find("delayMs"); d != c->second.c.end())
+        {
+            ms = std::max(ms, num<int>(*d, name));
+        }
+    }
+    if (ms > 0)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int
@@ -757,6 +847,9 @@ extern "C" __attribute__((visibility("default"))) int
         return statusUnknownCommand;
     }
     State& s = state();
+    // The maker's library is not known to take two callers at once: a
+    // second caller while one is inside is logged.
+    InFlight inside(s);
     std::lock_guard guard(s.lock);
     reload(s);
     const char* name =
@@ -766,5 +859,6 @@ extern "C" __attribute__((visibility("default"))) int
     {
         return statusUnknownCommand;
     }
+    delayIfAsked(s, cmd, name);
     return process(s, cmd, name);
 }
