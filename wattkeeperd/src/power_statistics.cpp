@@ -16,6 +16,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 
 namespace bmcmon
 {
@@ -40,36 +41,46 @@ bool fitsInt32(int64_t v)
 }
 
 /** The threshold a config value stands for: a boolean as 0 or 1, a number
- *  truncated toward zero; nothing for another type or a number out of
- *  range. */
-std::optional<int32_t> thresholdOf(const nlohmann::json& v)
+ *  truncated toward zero. A number outside 32 bits throws
+ *  std::out_of_range, any other type the parser's type error. */
+int32_t thresholdOf(const nlohmann::json& v)
 {
-    if (v.is_boolean())
+    if (!v.is_number())
     {
-        return v.get<bool>() ? 1 : 0;
+        return v.get<int32_t>();
     }
-    if (v.is_number_integer() && !v.is_number_unsigned())
-    {
-        int64_t n = v.get<int64_t>();
-        return fitsInt32(n) ? std::optional<int32_t>(n) : std::nullopt;
-    }
+    std::optional<int32_t> threshold;
     if (v.is_number_unsigned())
     {
         uint64_t n = v.get<uint64_t>();
-        return n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
-                   ? std::optional<int32_t>(static_cast<int32_t>(n))
-                   : std::nullopt;
+        if (n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+        {
+            threshold = static_cast<int32_t>(n);
+        }
     }
-    if (v.is_number_float())
+    else if (v.is_number_integer())
+    {
+        int64_t n = v.get<int64_t>();
+        if (fitsInt32(n))
+        {
+            threshold = static_cast<int32_t>(n);
+        }
+    }
+    else
     {
         double d = std::trunc(v.get<double>());
         if (std::isfinite(d) && d >= std::numeric_limits<int32_t>::min() &&
             d <= std::numeric_limits<int32_t>::max())
         {
-            return static_cast<int32_t>(d);
+            threshold = static_cast<int32_t>(d);
         }
     }
-    return std::nullopt;
+    if (!threshold)
+    {
+        throw std::out_of_range("AlarmThreshold does not fit in 32 bits: " +
+                                v.dump());
+    }
+    return *threshold;
 }
 
 } // namespace
@@ -240,21 +251,10 @@ void PowerStatistics::readConfig()
         std::cerr << "Invalid json - parse failed" << std::endl;
         return;
     }
-    std::optional<int32_t> threshold;
-    if (config.is_object())
-    {
-        auto it = config.find("AlarmThreshold");
-        if (it != config.end())
-        {
-            threshold = thresholdOf(*it);
-        }
-    }
-    if (!threshold)
-    {
-        std::cerr << "Invalid AlarmThreshold in " << configPath << std::endl;
-        return;
-    }
-    alarmThreshold = *threshold;
+    // A missing member or one of another type fails the start with the
+    // parser's type error: an alarm silently off is worse than a daemon that
+    // does not start.
+    alarmThreshold = thresholdOf(config["AlarmThreshold"]);
 }
 
 bool PowerStatistics::writeConfig()

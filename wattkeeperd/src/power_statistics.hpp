@@ -54,13 +54,17 @@ class PowerStatistics
 
     /** Creates the folder, reads the threshold, loads the history and makes
      *  the total-power reader. False when the folder cannot be made (then
-     *  nothing else is set up). */
+     *  nothing else is set up). Throws when "config.ini" holds no threshold
+     *  that fits in 32 bits (see readConfig). */
     bool initStatistics(const std::string& configDir);
 
     /** One tick of the sampling timer. */
     void takeSample();
     void accumulateSample(int64_t now, int32_t power);
 
+    /** Takes the threshold from "config.ini". No file, or one that is no
+     *  JSON, leaves it as it is; an "AlarmThreshold" that is missing, of
+     *  another type or outside 32 bits throws. */
     void readConfig();
     /** False when the file could not be written (it is left as it was). */
     bool writeConfig();

@@ -209,15 +209,22 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigCase{"{\"AlarmThreshold\": true, \"Other\": 1}", 0, ""},
         ConfigCase{"{\"AlarmThreshold\": -4000}", -4, ""},
         ConfigCase{"{\"AlarmThreshold\": 2", 0, "Invalid json - parse failed"},
-        ConfigCase{"", 0, "Invalid json - parse failed"},
-        ConfigCase{"{}", 0, "Invalid AlarmThreshold in "},
-        ConfigCase{"{\"AlarmThreshold\": \"350\"}", 0,
-                   "Invalid AlarmThreshold in "},
-        ConfigCase{"{\"AlarmThreshold\": 1e20}", 0,
-                   "Invalid AlarmThreshold in "},
-        ConfigCase{"{\"AlarmThreshold\": 4294967296}", 0,
-                   "Invalid AlarmThreshold in "},
-        ConfigCase{"[1, 2]", 0, "Invalid AlarmThreshold in "}));
+        ConfigCase{"", 0, "Invalid json - parse failed"}));
+
+TEST_F(StatsTest, ThresholdThatIsNoInt32FailsTheStart)
+{
+    for (const char* text :
+         {"{}", "{\"AlarmThreshold\": \"350\"}", "{\"AlarmThreshold\": 1e20}",
+          "{\"AlarmThreshold\": 2147483648}",
+          "{\"AlarmThreshold\": -2147483649}", "[1, 2]", "null"})
+    {
+        writeFile(configPath(), text);
+        PowerStatistics s(nullptr, nullptr);
+        EXPECT_THROW(s.initStatistics(dir.path().string()), std::exception)
+            << text;
+        EXPECT_EQ(s.getAlarmThreshold(), 0) << text;
+    }
+}
 
 } // namespace
 } // namespace bmcmon::test

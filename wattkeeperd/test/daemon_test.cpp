@@ -235,13 +235,27 @@ TEST_F(DaemonTest, SensorThatAppearsLaterIsSampled)
     EXPECT_TRUE(waitFor("AvgPower", 120.0)) << daemon->err();
 }
 
-TEST_F(DaemonTest, ConfigWithoutThresholdStartsWithTheAlarmOff)
+TEST_F(DaemonTest, ConfigWithoutAUsableThresholdFailsTheStart)
 {
     std::filesystem::create_directories(configDir());
-    writeFile(configPath(), "{\"Threshold\": 5}");
-    start();
-    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 0);
-    EXPECT_THAT(daemon->err(), HasSubstr("Invalid AlarmThreshold in "));
+    const std::pair<const char*, const char*> cases[] = {
+        {"{\"Threshold\": 5}", "type must be number, but is null"},
+        {"{\"AlarmThreshold\": \"abc\"}", "type must be number, but is string"},
+        {"{\"AlarmThreshold\": 3000000000000}", "3000000000000"}};
+    for (const auto& [text, reason] : cases)
+    {
+        writeFile(configPath(), text);
+        auto p = spawn({"-i", "1"});
+        EXPECT_EQ(p->waitExit(), 255) << text;
+        EXPECT_THAT(p->err(), HasSubstr("Exception during global manager init. "
+                                        "Message: "))
+            << text;
+        EXPECT_THAT(p->err(), HasSubstr(reason)) << text;
+        EXPECT_THAT(p->err(),
+                    HasSubstr("Failed of initing global manager service\n"))
+            << text;
+        ASSERT_TRUE(testkit::waitUntil([this] { return !nameOwned(); }, 10s));
+    }
 }
 
 } // namespace
