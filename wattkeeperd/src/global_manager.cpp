@@ -11,6 +11,14 @@
 namespace bmcmon
 {
 
+namespace
+{
+
+constexpr const char* internalFailure =
+    "xyz.openbmc_project.Common.Error.InternalFailure";
+
+} // namespace
+
 GlobalManager::GlobalManager(sdbus::AsioConnection& sensorConn,
                              std::shared_ptr<sdbus::AsioConnection> serviceConn,
                              DbusHelper* helper) :
@@ -43,9 +51,8 @@ bool GlobalManager::init(int /*interval*/, const std::string& configDir)
             }
             if (!stats.setAlarmThreshold(watts))
             {
-                throw sdbus::MethodError(
-                    "xyz.openbmc_project.Common.Error.InternalFailure",
-                    "The threshold could not be stored");
+                throw sdbus::MethodError(internalFailure,
+                                         "The threshold could not be stored");
             }
             // The stored copy stays as it is: every Get asks the statistics.
             return true;
@@ -76,8 +83,13 @@ bool GlobalManager::init(int /*interval*/, const std::string& configDir)
                               [this](int64_t start, int64_t end) {
             return stats.getHistoryRange(start, end);
         });
-        iface->registerMethod("CleanPowerHistoryData",
-                              [this]() { stats.cleanHistory(); });
+        iface->registerMethod("CleanPowerHistoryData", [this]() {
+            if (!stats.cleanHistory())
+            {
+                throw sdbus::MethodError(internalFailure,
+                                         "There is no configuration folder");
+            }
+        });
         iface->registerMethod("GetStatSummary",
                               [this]() { return statSummary(); });
         iface->initialize();

@@ -259,6 +259,10 @@ void PowerStatistics::readConfig()
 
 bool PowerStatistics::writeConfig()
 {
+    if (!hasFolder())
+    {
+        return false;
+    }
     nlohmann::json config = {{"AlarmThreshold", alarmThreshold}};
     return writeFileAtomically(configPath, config.dump(4));
 }
@@ -286,7 +290,17 @@ bool PowerStatistics::setAlarmThreshold(int32_t watts)
     if (!writeConfig())
     {
         alarmThreshold = before;
-        std::cerr << "Failed to update config file " << configPath << std::endl;
+        if (hasFolder())
+        {
+            std::cerr << "Failed to update config file " << configPath
+                      << std::endl;
+        }
+        else
+        {
+            std::cerr << "No configuration folder: the threshold is not "
+                         "stored"
+                      << std::endl;
+        }
         return false;
     }
     std::cerr << "Config file has been updated." << std::endl;
@@ -364,6 +378,10 @@ void PowerStatistics::loadHistoryFile()
 
 void PowerStatistics::writeHistoryFile()
 {
+    if (!hasFolder())
+    {
+        return;
+    }
     if (!HistoryFile(historyPath).store(records))
     {
         std::cerr << "Writing history data failed." << std::endl;
@@ -387,10 +405,15 @@ void PowerStatistics::resetHistory()
     occupied = 0;
 }
 
-void PowerStatistics::cleanHistory()
+bool PowerStatistics::cleanHistory()
 {
+    if (!hasFolder())
+    {
+        return false;
+    }
     records.assign(count, HistoryRecord{});
     resetHistory();
+    return true;
 }
 
 double PowerStatistics::getAvgPower() const

@@ -66,7 +66,8 @@ class PowerStatistics
      *  JSON, leaves it as it is; an "AlarmThreshold" that is missing, of
      *  another type or outside 32 bits throws. */
     void readConfig();
-    /** False when the file could not be written (it is left as it was). */
+    /** False when the file could not be written (it is left as it was) or
+     *  there is no configuration folder. */
     bool writeConfig();
     /** Watts, truncated toward zero. */
     int32_t getAlarmThreshold() const;
@@ -82,7 +83,16 @@ class PowerStatistics
     void writeHistoryFile();
     void writeHistoryRecord(uint32_t index);
     void resetHistory();
-    void cleanHistory();
+    /** Empties the ring and the file. False, with nothing changed, when
+     *  there is no configuration folder. */
+    bool cleanHistory();
+
+    /** Whether the configuration folder was made: no file is read or
+     *  written without it. */
+    bool hasFolder() const
+    {
+        return !historyPath.empty();
+    }
 
     /** W. */
     double getAvgPower() const;

@@ -258,6 +258,54 @@ TEST_F(DaemonTest, ConfigWithoutAUsableThresholdFailsTheStart)
     }
 }
 
+TEST_F(DaemonTest, WithoutItsFolderNothingIsWrittenElsewhere)
+{
+    // The daemon's working directory holds a file of the name a temporary
+    // file of an empty path would take.
+    const auto cwd = dir.path() / "cwd";
+    std::filesystem::create_directories(cwd);
+    writeFile((cwd / ".tmp").string(), "keep");
+    const auto testCwd = std::filesystem::current_path();
+    std::filesystem::current_path(cwd);
+    daemon = spawn({"-c", "/proc/wattkeeper", "-i", "1"}, false);
+    std::filesystem::current_path(testCwd);
+    ASSERT_NO_FATAL_FAILURE(ready());
+    EXPECT_TRUE(daemon->waitForOutput("Failed to exec command. ", true));
+
+    auto errorOf = [this](auto call) -> std::string {
+        try
+        {
+            call();
+        }
+        catch (const sdbus::SdBusError& e)
+        {
+            return e.name();
+        }
+        return "";
+    };
+    constexpr const char* internalFailure =
+        "xyz.openbmc_project.Common.Error.InternalFailure";
+    EXPECT_EQ(errorOf([this] {
+                  client->callMethod(wattkeeperService, wattkeeperPath,
+                                     "org.freedesktop.DBus.Properties", "Set",
+                                     std::string(wattkeeperInterface),
+                                     std::string("AlarmThreshold"),
+                                     std::variant<int32_t>(200));
+              }),
+              internalFailure);
+    EXPECT_EQ(errorOf([this] {
+                  client->callMethod(wattkeeperService, wattkeeperPath,
+                                     wattkeeperInterface,
+                                     "CleanPowerHistoryData");
+              }),
+              internalFailure);
+    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 0);
+    EXPECT_EQ(readFile((cwd / ".tmp").string()), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
 } // namespace
 } // namespace bmcmon::test
 
