@@ -34,6 +34,13 @@ int64_t systemNow()
         .count();
 }
 
+int64_t steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool fitsInt32(int64_t v)
 {
     return v >= std::numeric_limits<int32_t>::min() &&
@@ -88,7 +95,8 @@ int32_t thresholdOf(const nlohmann::json& v)
 PowerStatistics::PowerStatistics(sdbus::Bus* sensorBus,
                                  DbusHelper* dbusHelper) :
     bus(sensorBus),
-    helper(dbusHelper), records(recordCount), clock(systemNow)
+    helper(dbusHelper), records(recordCount), clock(systemNow),
+    steadyClock(steadyNow)
 {}
 
 bool PowerStatistics::initStatistics(const std::string& configDir)
@@ -116,7 +124,7 @@ bool PowerStatistics::initStatistics(const std::string& configDir)
 
     readerWanted = true;
     readerRetryDelay = 1;
-    createReader(clock());
+    createReader(steadyClock());
     return true;
 }
 
@@ -151,14 +159,15 @@ void PowerStatistics::createReader(int64_t now)
 
 void PowerStatistics::takeSample()
 {
-    int64_t now = clock();
+    const int64_t now = clock();
+    const int64_t elapsed = steadyClock();
     if (!reader)
     {
-        if (!readerWanted || now < readerRetryAt)
+        if (!readerWanted || elapsed < readerRetryAt)
         {
             return;
         }
-        createReader(now);
+        createReader(elapsed);
         if (!reader)
         {
             return;
@@ -179,7 +188,7 @@ void PowerStatistics::takeSample()
     }
     badSample = false;
     auto power = static_cast<int32_t>(milliwatts);
-    checkAlarmThreshold(now, power);
+    checkAlarmThreshold(elapsed, power);
     accumulateSample(now, power);
 }
 

@@ -36,7 +36,9 @@ struct SampleWindow
 class PowerStatistics
 {
   public:
-    /** Seconds since the epoch. */
+    /** Seconds: since the epoch for the record times, of the steady clock
+     *  for the waits that live only in memory (alarm re-arm, reader
+     *  retries), which a step of the wall clock must not stretch. */
     using Clock = std::function<int64_t()>;
 
     static constexpr uint32_t recordCount = 4464;
@@ -75,6 +77,7 @@ class PowerStatistics
      *  threshold unchanged, when it does not fit in mW or cannot be
      *  stored. */
     bool setAlarmThreshold(int32_t watts);
+    /** `now` in seconds of the steady clock. */
     void checkAlarmThreshold(int64_t now, int32_t power);
     /** Whether a threshold of so many watts fits in mW. */
     static bool thresholdFits(int32_t watts);
@@ -106,6 +109,10 @@ class PowerStatistics
     void setClock(Clock c)
     {
         clock = std::move(c);
+    }
+    void setSteadyClock(Clock c)
+    {
+        steadyClock = std::move(c);
     }
     /** Puts a reader in place of the total-power reader. */
     void setReader(std::unique_ptr<ReadInterface> r)
@@ -139,7 +146,8 @@ class PowerStatistics
 
   private:
     /** Tries to make the total-power reader; on failure the next try is
-     *  put off, twice as long each time up to readerRetryLimit. */
+     *  put off, twice as long each time up to readerRetryLimit (`now` and
+     *  the retry time in seconds of the steady clock). */
     void createReader(int64_t now);
     void startWindow(int64_t now, int32_t power);
 
@@ -162,6 +170,7 @@ class PowerStatistics
     int64_t occupied = 0;
 
     Clock clock;
+    Clock steadyClock;
     /** Whether a reader is wanted (the set-up got that far). */
     bool readerWanted = false;
     int64_t readerRetryAt = 0;

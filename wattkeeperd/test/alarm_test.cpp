@@ -132,6 +132,29 @@ TEST_F(AlarmTest, SamplesAreCheckedBeforeTheyAreFolded)
     EXPECT_EQ(s->sampleWindow().sum, 120500);
 }
 
+TEST_F(AlarmTest, WallClockSteppedBackDoesNotSilenceReports)
+{
+    auto s = start();
+    int64_t steady = 5000;
+    s->setSteadyClock([&steady] { return steady; });
+    ASSERT_TRUE(s->setAlarmThreshold(100));
+    double watts = 150.0;
+    s->setReader(std::make_unique<FakeReader>(&watts));
+    s->takeSample();
+    ASSERT_EQ(reports(), 1U);
+
+    // The wall clock goes back a day; the re-arm period still ends 300 s
+    // after the report.
+    now -= 86400;
+    watts = 50.0;
+    steady += 10;
+    s->takeSample();
+    watts = 150.0;
+    steady += 290;
+    s->takeSample();
+    EXPECT_EQ(reports(), 2U);
+}
+
 TEST_F(AlarmTest, ThresholdIsStoredAndReadBack)
 {
     auto s = start();
