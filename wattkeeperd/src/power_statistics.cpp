@@ -397,10 +397,20 @@ void PowerStatistics::writeHistoryFile()
     }
 }
 
-void PowerStatistics::writeHistoryRecord(uint32_t)
+void PowerStatistics::writeHistoryRecord(uint32_t index)
 {
-    // The file is replaced as a whole so that it never holds a torn record;
-    // the ring in memory already holds the new one.
+    if (!hasFolder())
+    {
+        return;
+    }
+    // One record in place: a few bytes on the flash per closed window. A
+    // crash in the write spoils at most this record, which the loader then
+    // takes for an empty slot when its time is not positive.
+    if (HistoryFile(historyPath).storeRecord(index, records[index]))
+    {
+        return;
+    }
+    std::cerr << "Writing partial history data failed." << std::endl;
     writeHistoryFile();
 }
 

@@ -83,7 +83,10 @@ class PowerStatistics
     static bool thresholdFits(int32_t watts);
 
     void loadHistoryFile();
+    /** Replaces the whole file with the ring (see writeFileAtomically). */
     void writeHistoryFile();
+    /** Writes record `index` of the ring at its place in the file; when
+     *  that fails, the whole file is written instead. */
     void writeHistoryRecord(uint32_t index);
     void resetHistory();
     /** Empties the ring and the file. False, with nothing changed, when

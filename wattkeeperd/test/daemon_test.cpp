@@ -9,7 +9,11 @@
 #include "testkit/commands.hpp"
 #include "testkit/main.hpp"
 
+#include <glob.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <sstream>
 
@@ -26,6 +30,46 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr int64_t farFuture = std::numeric_limits<int64_t>::max();
+
+/** The bytes the process has asked the kernel to write so far. */
+int64_t bytesWritten(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/io");
+    for (std::string key; in >> key;)
+    {
+        int64_t value = 0;
+        in >> value;
+        if (key == "wchar:")
+        {
+            return value;
+        }
+    }
+    return -1;
+}
+
+/** The occupied records of a history file, in slot order. */
+std::vector<HistoryRecord> storedRecords(const std::string& path)
+{
+    std::vector<HistoryRecord> ring(PowerStatistics::recordCount);
+    HistoryFile(path).load(ring);
+    std::erase_if(ring, [](const HistoryRecord& r) { return r.timestamp < 1; });
+    return ring;
+}
+
+/** The library that speeds up a process's wall clock, if installed. */
+std::string fastClockLibrary()
+{
+    glob_t found{};
+    std::string path;
+    if (::glob("/usr/lib/*/faketime/libfaketimeMT.so.1", 0, nullptr, &found) ==
+            0 &&
+        found.gl_pathc > 0)
+    {
+        path = found.gl_pathv[0];
+    }
+    ::globfree(&found);
+    return path;
+}
 
 constexpr int64_t packed(int32_t average, int32_t maximum)
 {
@@ -224,6 +268,54 @@ TEST_F(DaemonTest, HistoryFileIsServedCleanedAndKeptAcrossRestarts)
     restart();
     EXPECT_THAT(historyRange(1, farFuture), IsEmpty());
     EXPECT_TRUE(fileHolds(historyPath(), empty));
+}
+
+TEST_F(DaemonTest, ClosedWindowWritesOneRecordInPlace)
+{
+    const std::string fastClock = fastClockLibrary();
+    if (fastClock.empty())
+    {
+        GTEST_SKIP() << "libfaketime is not installed (scripts/deps)";
+    }
+    testkit::Simulator sim(powerSensorConfig(150000));
+    // Fifteen minutes of wall clock per second: every sample closes a
+    // window. The steady clock, and so the sampling period, stays real.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    daemon = spawn({"-i", "1"}, true,
+                   {{"LD_PRELOAD", fastClock},
+                    {"FAKETIME", "+0 x900"},
+                    {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
+                    {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") +
+                                         ":verify_asan_link_order=0"}});
+    ASSERT_NO_FATAL_FAILURE(ready());
+
+    auto closed = [this] { return storedRecords(historyPath()).size(); };
+    ASSERT_TRUE(testkit::waitUntil([&] { return closed() >= 1; }, 20s))
+        << daemon->err();
+    const std::size_t firstCount = closed();
+    const int64_t firstBytes = bytesWritten(daemon->pid());
+    ASSERT_TRUE(
+        testkit::waitUntil([&] { return closed() >= firstCount + 4; }, 30s))
+        << daemon->err();
+    const int64_t lastBytes = bytesWritten(daemon->pid());
+    const std::size_t lastCount = closed();
+    ASSERT_GE(firstBytes, 0);
+    EXPECT_LT((lastBytes - firstBytes) /
+                  static_cast<int64_t>(lastCount - firstCount),
+              4096);
+
+    daemon->terminate();
+    const auto stored = storedRecords(historyPath());
+    ASSERT_TRUE(testkit::waitUntil([this] { return !nameOwned(); }, 10s));
+    start();
+    std::vector<int64_t> expected;
+    for (const auto& r : stored)
+    {
+        EXPECT_EQ(r.average, 150000);
+        expected.push_back(r.timestamp);
+        expected.push_back(packed(r.average, r.maximum));
+    }
+    EXPECT_EQ(historyRange(1, farFuture), expected);
 }
 
 TEST_F(DaemonTest, SensorThatAppearsLaterIsSampled)
