@@ -123,12 +123,12 @@ bool PowerStatistics::initStatistics(const std::string& configDir)
     loadHistoryFile();
 
     readerWanted = true;
-    readerRetryDelay = 1;
-    createReader(steadyClock());
+    readerRetryDelay = std::chrono::seconds(1);
+    createReader();
     return true;
 }
 
-void PowerStatistics::createReader(int64_t now)
+void PowerStatistics::createReader()
 {
     if (bus != nullptr)
     {
@@ -150,24 +150,25 @@ void PowerStatistics::createReader(int64_t now)
     }
     if (reader)
     {
-        readerRetryDelay = 1;
+        readerRetryDelay = std::chrono::seconds(1);
         return;
     }
-    readerRetryAt = now + readerRetryDelay;
-    readerRetryDelay = std::min(readerRetryDelay * 2, readerRetryLimit);
+    // Counted from the end of the attempt: a peer that answers late must
+    // not use up the wait before the next one.
+    readerRetryAt = std::chrono::steady_clock::now() + readerRetryDelay;
+    readerRetryDelay = std::min<std::chrono::seconds>(
+        readerRetryDelay * 2, std::chrono::seconds(readerRetryLimit));
 }
 
 void PowerStatistics::takeSample()
 {
-    const int64_t now = clock();
-    const int64_t elapsed = steadyClock();
     if (!reader)
     {
-        if (!readerWanted || elapsed < readerRetryAt)
+        if (!readerWanted || std::chrono::steady_clock::now() < readerRetryAt)
         {
             return;
         }
-        createReader(elapsed);
+        createReader();
         if (!reader)
         {
             return;
@@ -188,8 +189,8 @@ void PowerStatistics::takeSample()
     }
     badSample = false;
     auto power = static_cast<int32_t>(milliwatts);
-    checkAlarmThreshold(elapsed, power);
-    accumulateSample(now, power);
+    checkAlarmThreshold(steadyClock(), power);
+    accumulateSample(clock(), power);
 }
 
 void PowerStatistics::startWindow(int64_t now, int32_t power)

@@ -5,6 +5,7 @@
 #include "history_file.hpp"
 #include "sdbus/bus.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,8 +38,8 @@ class PowerStatistics
 {
   public:
     /** Seconds: since the epoch for the record times, of the steady clock
-     *  for the waits that live only in memory (alarm re-arm, reader
-     *  retries), which a step of the wall clock must not stretch. */
+     *  for the alarm re-arm, which lives only in memory and which a step of
+     *  the wall clock must not stretch. */
     using Clock = std::function<int64_t()>;
 
     static constexpr uint32_t recordCount = 4464;
@@ -149,9 +150,9 @@ class PowerStatistics
 
   private:
     /** Tries to make the total-power reader; on failure the next try is
-     *  put off, twice as long each time up to readerRetryLimit (`now` and
-     *  the retry time in seconds of the steady clock). */
-    void createReader(int64_t now);
+     *  put off on the steady clock, twice as long each time up to
+     *  readerRetryLimit. */
+    void createReader();
     void startWindow(int64_t now, int32_t power);
 
     sdbus::Bus* bus;
@@ -176,8 +177,8 @@ class PowerStatistics
     Clock steadyClock;
     /** Whether a reader is wanted (the set-up got that far). */
     bool readerWanted = false;
-    int64_t readerRetryAt = 0;
-    int64_t readerRetryDelay = 1;
+    std::chrono::steady_clock::time_point readerRetryAt;
+    std::chrono::seconds readerRetryDelay{1};
     /** Whether the last reading was left out as unusable. */
     bool badSample = false;
 };
