@@ -318,6 +318,33 @@ TEST_F(DaemonTest, ClosedWindowWritesOneRecordInPlace)
     EXPECT_EQ(historyRange(1, farFuture), expected);
 }
 
+TEST_F(DaemonTest, AnswersWithin3sWhileTheMapperHangs)
+{
+    testkit::Simulator sim(powerSensorConfig(150000));
+    // The mapper owns its name and never answers in time: every attempt to
+    // make the total-power reader, at start and then again, waits for it.
+    sim.setDelay("xyz.openbmc_project.ObjectMapper", 120000);
+    daemon = spawn({"-i", "1"});
+    ASSERT_TRUE(daemon->waitForBusName(wattkeeperService)) << daemon->err();
+
+    auto startedAt = std::chrono::steady_clock::now();
+    int answers = 0;
+    while (std::chrono::steady_clock::now() - startedAt < 8s)
+    {
+        auto m =
+            client->newMethodCall(wattkeeperService, wattkeeperPath,
+                                  "org.freedesktop.DBus.Properties", "Get");
+        m.append(std::string(wattkeeperInterface),
+                 std::string("AlarmThreshold"));
+        ASSERT_NO_THROW(client->call(m, 3'000'000)) << "answer " << answers;
+        ++answers;
+    }
+    EXPECT_TRUE(daemon->running());
+    EXPECT_THAT(daemon->err(), HasSubstr("createDbusPassive: exception: "
+                                         "sd_bus_call: "
+                                         "org.freedesktop.DBus.Error.Timeout"));
+}
+
 TEST_F(DaemonTest, SensorThatAppearsLaterIsSampled)
 {
     testkit::Simulator sim(powerSensorConfig(120000, true));
