@@ -60,23 +60,11 @@ std::optional<int> parseOptions(int argc, char** argv, Options& options)
     return std::nullopt;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+/** Connects, publishes the object, starts sampling and runs the loop;
+ *  returns main's status. A bus that cannot be reached is reported like any
+ *  other start-up failure. */
+int serve(const Options& options)
 {
-    journal::messageWithLocation(6, __FILE__, __LINE__, __func__,
-                                 "wattkeeper started");
-
-    // The options are settled before the bus is reached: help and a bad
-    // option need no bus.
-    Options options;
-    if (auto status = parseOptions(argc, argv, options))
-    {
-        return *status;
-    }
-
-    // A bus that cannot be reached is reported like any other start-up
-    // failure.
     std::unique_ptr<boost::asio::io_context> io;
     std::shared_ptr<sdbus::AsioConnection> serviceConnection;
     std::unique_ptr<sdbus::AsioConnection> sensorConnection;
@@ -122,4 +110,21 @@ int main(int argc, char** argv)
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    journal::messageWithLocation(6, __FILE__, __LINE__, __func__,
+                                 "wattkeeper started");
+
+    // The options are settled before the bus is reached: help and a bad
+    // option need no bus.
+    Options options;
+    if (auto status = parseOptions(argc, argv, options))
+    {
+        return *status;
+    }
+    return serve(options);
 }
