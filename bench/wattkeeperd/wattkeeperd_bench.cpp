@@ -1,7 +1,8 @@
 // Times the power statistics: one sample folded into the open window, one
-// sample that closes a window (the history file is replaced), and a history
-// query over a full 31-day ring, in process and through the real daemon on
-// a private bus.
+// sample that closes a window (its record written in place) beside the whole
+// history rewrite it replaces, with the bytes each asks the kernel to write,
+// and a history query over a full 31-day ring, in process and through the
+// real daemon on a private bus.
 
 #include "global_manager.hpp"
 #include "history_file.hpp"
@@ -11,6 +12,9 @@
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/tempdir.hpp"
+
+#include <linux/magic.h>
+#include <sys/vfs.h>
 
 #include <algorithm>
 #include <chrono>
@@ -35,6 +39,43 @@ double microsecondsSince(Clock::time_point t0, int count)
     return std::chrono::duration<double, std::micro>(Clock::now() - t0)
                .count() /
            count;
+}
+
+/** The bytes this process has asked the kernel to write so far. */
+int64_t bytesWritten()
+{
+    std::ifstream in("/proc/self/io");
+    for (std::string key; in >> key;)
+    {
+        int64_t value = 0;
+        in >> value;
+        if (key == "wchar:")
+        {
+            return value;
+        }
+    }
+    return 0;
+}
+
+std::string fileSystemOf(const std::string& path)
+{
+    struct statfs fs
+    {};
+    if (::statfs(path.c_str(), &fs) != 0)
+    {
+        return "an unknown file system";
+    }
+    switch (fs.f_type)
+    {
+        case EXT4_SUPER_MAGIC:
+            return "ext4";
+        case TMPFS_MAGIC:
+            return "tmpfs (no storage behind the flushes)";
+        case OVERLAYFS_SUPER_MAGIC:
+            return "overlayfs";
+        default:
+            return "file system type " + std::to_string(fs.f_type);
+    }
 }
 
 void writeFullRing(const std::string& dir)
@@ -77,15 +118,32 @@ int main()
     std::printf("sample fold into the open window: %.3f us (%d folds)\n",
                 microsecondsSince(t0, folds), folds);
 
+    std::printf("history file on %s\n", fileSystemOf(folder).c_str());
     constexpr int closes = 200;
+    int64_t bytes0 = bytesWritten();
     t0 = Clock::now();
     for (int i = 1; i <= closes; ++i)
     {
         stats.accumulateSample(start + 600 * i, 250000);
     }
-    std::printf("sample fold closing a window (history file replaced, "
-                "fsync): %.3f ms (%d closes)\n",
-                microsecondsSince(t0, closes) / 1000.0, closes);
+    double closeMs = microsecondsSince(t0, closes) / 1000.0;
+    int64_t closeBytes = (bytesWritten() - bytes0) / closes;
+    std::printf("sample fold closing a window (one record in place, "
+                "fdatasync): %.3f ms, %lld bytes written (%d closes)\n",
+                closeMs, static_cast<long long>(closeBytes), closes);
+
+    bytes0 = bytesWritten();
+    t0 = Clock::now();
+    for (int i = 0; i < closes; ++i)
+    {
+        stats.writeHistoryFile();
+    }
+    closeMs = microsecondsSince(t0, closes) / 1000.0;
+    closeBytes = (bytesWritten() - bytes0) / closes;
+    std::printf("whole history rewrite it replaces (temporary file, fsync, "
+                "rename, folder fsync): %.3f ms, %lld bytes written (%d "
+                "rewrites)\n",
+                closeMs, static_cast<long long>(closeBytes), closes);
 
     writeFullRing(folder);
     bmcmon::PowerStatistics full(nullptr, nullptr);

@@ -57,7 +57,7 @@ std::optional<std::map<std::string, V>>
     call.append(intf);
     try
     {
-        sdbus::Message reply = bus.call(call);
+        sdbus::Message reply = bus.call(call, callTimeoutUsec);
         return readVariantMap<V>(reply);
     }
     catch (const sdbus::Exception& e)
@@ -81,7 +81,7 @@ std::string DbusHelper::lookupService(const std::string& intf,
     std::map<std::string, std::vector<std::string>> services;
     try
     {
-        sdbus::Message reply = bus.call(call);
+        sdbus::Message reply = bus.call(call, callTimeoutUsec);
         reply.read(services);
     }
     catch (const sdbus::Exception& e)
@@ -197,7 +197,7 @@ void DbusHelper::writeHealth(const std::string& service,
             conn.newMethodCall(service, path, propertiesInterface, "Set");
         call.append(statusInterface, "Health",
                     std::variant<bool>(code == HealthCode::good));
-        conn.call(call);
+        conn.call(call, callTimeoutUsec);
     }
     catch (const sdbus::Exception& e)
     {
@@ -231,9 +231,11 @@ void DbusHelper::postLogEntry(const std::string& message)
 {
     try
     {
-        bus.callMethod("xyz.openbmc_project.Logging",
-                       "/xyz/openbmc_project/logging/entry",
-                       "xyz.openbmc_project.Logging.Entry", "error", message);
+        sdbus::Message call = bus.newMethodCall(
+            "xyz.openbmc_project.Logging", "/xyz/openbmc_project/logging/entry",
+            "xyz.openbmc_project.Logging.Entry", "error");
+        call.append(message);
+        bus.call(call, callTimeoutUsec);
     }
     catch (const sdbus::Exception& e)
     {

@@ -47,6 +47,11 @@ std::string folderOf(const std::string& path)
 
 bool writeFileAtomically(const std::string& path, const std::string& data)
 {
+    if (path.empty())
+    {
+        // Its temporary file would land in the working directory.
+        return false;
+    }
     const std::string tmp = path + ".tmp";
     int fd =
         ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

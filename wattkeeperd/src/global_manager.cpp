@@ -11,6 +11,14 @@
 namespace bmcmon
 {
 
+namespace
+{
+
+constexpr const char* internalFailure =
+    "xyz.openbmc_project.Common.Error.InternalFailure";
+
+} // namespace
+
 GlobalManager::GlobalManager(sdbus::AsioConnection& sensorConn,
                              std::shared_ptr<sdbus::AsioConnection> serviceConn,
                              DbusHelper* helper) :
@@ -30,56 +38,12 @@ bool GlobalManager::init(int /*interval*/, const std::string& configDir)
             server = std::make_unique<sdbus::ObjectServer>(*serviceConnection);
             iface = server->addInterface(wattkeeperPath, wattkeeperInterface);
         }
-
-        bool registered =
-            iface->registerProperty<int32_t>(
-                "AlarmThreshold", 0,
-                [this](const int32_t& watts, int32_t&) {
-            if (!PowerStatistics::thresholdFits(watts))
-            {
-                throw sdbus::MethodError(
-                    "org.freedesktop.DBus.Error.InvalidArgs",
-                    "The threshold does not fit in milliwatts");
-            }
-            if (!stats.setAlarmThreshold(watts))
-            {
-                throw sdbus::MethodError(
-                    "xyz.openbmc_project.Common.Error.InternalFailure",
-                    "The threshold could not be stored");
-            }
-            // The stored copy stays as it is: every Get asks the statistics.
-            return true;
-                },
-                [this](const int32_t&) { return stats.getAlarmThreshold(); },
-                sdbus::flags::emitsChange) &&
-            iface->registerProperty<double>(
-                "MaxPower", 0.0, nullptr,
-                [this](const double&) { return stats.getMaxPower(); },
-                sdbus::flags::constant) &&
-            iface->registerProperty<double>(
-                "AvgPower", 0.0, nullptr,
-                [this](const double&) { return stats.getAvgPower(); },
-                sdbus::flags::constant) &&
-            iface->registerProperty<int64_t>(
-                "StatStartTimestamp", 0, nullptr,
-                [this](const int64_t&) {
-            return stats.getStatStartTimestamp();
-                },
-                sdbus::flags::constant);
-        if (!registered)
+        if (!registerProperties())
         {
             std::cerr << "Register property failed." << std::endl;
             return false;
         }
-
-        iface->registerMethod("GetPowerHistoryDataRange",
-                              [this](int64_t start, int64_t end) {
-            return stats.getHistoryRange(start, end);
-        });
-        iface->registerMethod("CleanPowerHistoryData",
-                              [this]() { stats.cleanHistory(); });
-        iface->registerMethod("GetStatSummary",
-                              [this]() { return statSummary(); });
+        registerMethods();
         iface->initialize();
 
         stats.initStatistics(configDir);
@@ -91,6 +55,65 @@ bool GlobalManager::init(int /*interval*/, const std::string& configDir)
         return false;
     }
     return true;
+}
+
+bool GlobalManager::registerProperties()
+{
+    return iface->registerProperty<int32_t>(
+               "AlarmThreshold", 0,
+               [this](const int32_t& watts, int32_t&) {
+        setAlarmThreshold(watts);
+        // The stored copy stays as it is: every Get asks the statistics.
+        return true;
+               },
+               [this](const int32_t&) { return stats.getAlarmThreshold(); },
+               sdbus::flags::emitsChange) &&
+        iface->registerProperty<double>(
+            "MaxPower", 0.0, nullptr,
+            [this](const double&) { return stats.getMaxPower(); },
+            sdbus::flags::constant) &&
+        iface->registerProperty<double>(
+            "AvgPower", 0.0, nullptr,
+            [this](const double&) { return stats.getAvgPower(); },
+            sdbus::flags::constant) &&
+        iface->registerProperty<int64_t>(
+            "StatStartTimestamp", 0, nullptr,
+            [this](const int64_t&) { return stats.getStatStartTimestamp(); },
+            sdbus::flags::constant);
+}
+
+void GlobalManager::registerMethods()
+{
+    iface->registerMethod("GetPowerHistoryDataRange",
+                          [this](int64_t start, int64_t end) {
+        return stats.getHistoryRange(start, end);
+    });
+    iface->registerMethod("CleanPowerHistoryData",
+                          [this]() { cleanHistory(); });
+    iface->registerMethod("GetStatSummary", [this]() { return statSummary(); });
+}
+
+void GlobalManager::setAlarmThreshold(int32_t watts)
+{
+    if (!PowerStatistics::thresholdFits(watts))
+    {
+        throw sdbus::MethodError("org.freedesktop.DBus.Error.InvalidArgs",
+                                 "The threshold does not fit in milliwatts");
+    }
+    if (!stats.setAlarmThreshold(watts))
+    {
+        throw sdbus::MethodError(internalFailure,
+                                 "The threshold could not be stored");
+    }
+}
+
+void GlobalManager::cleanHistory()
+{
+    if (!stats.cleanHistory())
+    {
+        throw sdbus::MethodError(internalFailure,
+                                 "There is no configuration folder");
+    }
 }
 
 void GlobalManager::sample()

@@ -50,6 +50,16 @@ class GlobalManager
     }
 
   private:
+    /** The four properties in their order; false when one is refused. */
+    bool registerProperties();
+    void registerMethods();
+    /** Body of a Set of AlarmThreshold: InvalidArgs for a value that does
+     *  not fit in mW, InternalFailure for one that cannot be stored. */
+    void setAlarmThreshold(int32_t watts);
+    /** Body of CleanPowerHistoryData: InternalFailure without the
+     *  configuration folder. */
+    void cleanHistory();
+
     sdbus::AsioConnection& sensorConnection;
     std::shared_ptr<sdbus::AsioConnection> serviceConnection;
     PowerStatistics stats;

@@ -2,6 +2,10 @@
 
 #include "file_util.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -30,6 +34,13 @@ uint64_t getLittle(const unsigned char* in, int bytes)
     return value;
 }
 
+void putRecord(std::string& out, const HistoryRecord& r)
+{
+    putLittle(out, static_cast<uint64_t>(r.timestamp), 8);
+    putLittle(out, static_cast<uint32_t>(r.average), 4);
+    putLittle(out, static_cast<uint32_t>(r.maximum), 4);
+}
+
 struct FileCloser
 {
     void operator()(std::FILE* f) const
@@ -51,9 +62,7 @@ std::string HistoryFile::encode(const std::vector<HistoryRecord>& records)
     putLittle(out, 0, 3);
     for (const auto& r : records)
     {
-        putLittle(out, static_cast<uint64_t>(r.timestamp), 8);
-        putLittle(out, static_cast<uint32_t>(r.average), 4);
-        putLittle(out, static_cast<uint32_t>(r.maximum), 4);
+        putRecord(out, r);
     }
     return out;
 }
@@ -93,6 +102,27 @@ std::optional<uint32_t>
 bool HistoryFile::store(const std::vector<HistoryRecord>& records) const
 {
     return writeFileAtomically(filePath, encode(records));
+}
+
+bool HistoryFile::storeRecord(uint32_t index, const HistoryRecord& record) const
+{
+    // Only a file that is there already: a missing one is made whole.
+    int fd = ::open(filePath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return false;
+    }
+    std::string bytes;
+    putRecord(bytes, record);
+    const off_t offset = static_cast<off_t>(headerSize + recordSize * index);
+    ssize_t n = 0;
+    do
+    {
+        n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+    } while (n < 0 && errno == EINTR);
+    bool ok = n == static_cast<ssize_t>(bytes.size()) && ::fdatasync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    return ok;
 }
 
 } // namespace bmcmon

@@ -53,6 +53,12 @@ class HistoryFile
      *  writeFileAtomically). */
     bool store(const std::vector<HistoryRecord>& records) const;
 
+    /** Writes `record` over record `index` of the existing file, in place,
+     *  and flushes it to the storage. False when the file cannot be opened
+     *  for writing (a missing file included) or the write fails; a failed
+     *  write can spoil that one record only. */
+    bool storeRecord(uint32_t index, const HistoryRecord& record) const;
+
     static std::string encode(const std::vector<HistoryRecord>& records);
 
     const std::string& path() const

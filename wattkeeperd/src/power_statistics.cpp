@@ -16,6 +16,7 @@
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <stdexcept>
 
 namespace bmcmon
 {
@@ -33,6 +34,13 @@ int64_t systemNow()
         .count();
 }
 
+int64_t steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool fitsInt32(int64_t v)
 {
     return v >= std::numeric_limits<int32_t>::min() &&
@@ -40,36 +48,46 @@ bool fitsInt32(int64_t v)
 }
 
 /** The threshold a config value stands for: a boolean as 0 or 1, a number
- *  truncated toward zero; nothing for another type or a number out of
- *  range. */
-std::optional<int32_t> thresholdOf(const nlohmann::json& v)
+ *  truncated toward zero. A number outside 32 bits throws
+ *  std::out_of_range, any other type the parser's type error. */
+int32_t thresholdOf(const nlohmann::json& v)
 {
-    if (v.is_boolean())
+    if (!v.is_number())
     {
-        return v.get<bool>() ? 1 : 0;
+        return v.get<int32_t>();
     }
-    if (v.is_number_integer() && !v.is_number_unsigned())
-    {
-        int64_t n = v.get<int64_t>();
-        return fitsInt32(n) ? std::optional<int32_t>(n) : std::nullopt;
-    }
+    std::optional<int32_t> threshold;
     if (v.is_number_unsigned())
     {
         uint64_t n = v.get<uint64_t>();
-        return n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max())
-                   ? std::optional<int32_t>(static_cast<int32_t>(n))
-                   : std::nullopt;
+        if (n <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
+        {
+            threshold = static_cast<int32_t>(n);
+        }
     }
-    if (v.is_number_float())
+    else if (v.is_number_integer())
+    {
+        int64_t n = v.get<int64_t>();
+        if (fitsInt32(n))
+        {
+            threshold = static_cast<int32_t>(n);
+        }
+    }
+    else
     {
         double d = std::trunc(v.get<double>());
         if (std::isfinite(d) && d >= std::numeric_limits<int32_t>::min() &&
             d <= std::numeric_limits<int32_t>::max())
         {
-            return static_cast<int32_t>(d);
+            threshold = static_cast<int32_t>(d);
         }
     }
-    return std::nullopt;
+    if (!threshold)
+    {
+        throw std::out_of_range("AlarmThreshold does not fit in 32 bits: " +
+                                v.dump());
+    }
+    return *threshold;
 }
 
 } // namespace
@@ -77,7 +95,8 @@ std::optional<int32_t> thresholdOf(const nlohmann::json& v)
 PowerStatistics::PowerStatistics(sdbus::Bus* sensorBus,
                                  DbusHelper* dbusHelper) :
     bus(sensorBus),
-    helper(dbusHelper), records(recordCount), clock(systemNow)
+    helper(dbusHelper), records(recordCount), clock(systemNow),
+    steadyClock(steadyNow)
 {}
 
 bool PowerStatistics::initStatistics(const std::string& configDir)
@@ -104,12 +123,12 @@ bool PowerStatistics::initStatistics(const std::string& configDir)
     loadHistoryFile();
 
     readerWanted = true;
-    readerRetryDelay = 1;
-    createReader(clock());
+    readerRetryDelay = std::chrono::seconds(1);
+    createReader();
     return true;
 }
 
-void PowerStatistics::createReader(int64_t now)
+void PowerStatistics::createReader()
 {
     if (bus != nullptr)
     {
@@ -131,23 +150,25 @@ void PowerStatistics::createReader(int64_t now)
     }
     if (reader)
     {
-        readerRetryDelay = 1;
+        readerRetryDelay = std::chrono::seconds(1);
         return;
     }
-    readerRetryAt = now + readerRetryDelay;
-    readerRetryDelay = std::min(readerRetryDelay * 2, readerRetryLimit);
+    // Counted from the end of the attempt: a peer that answers late must
+    // not use up the wait before the next one.
+    readerRetryAt = std::chrono::steady_clock::now() + readerRetryDelay;
+    readerRetryDelay = std::min<std::chrono::seconds>(
+        readerRetryDelay * 2, std::chrono::seconds(readerRetryLimit));
 }
 
 void PowerStatistics::takeSample()
 {
-    int64_t now = clock();
     if (!reader)
     {
-        if (!readerWanted || now < readerRetryAt)
+        if (!readerWanted || std::chrono::steady_clock::now() < readerRetryAt)
         {
             return;
         }
-        createReader(now);
+        createReader();
         if (!reader)
         {
             return;
@@ -168,8 +189,8 @@ void PowerStatistics::takeSample()
     }
     badSample = false;
     auto power = static_cast<int32_t>(milliwatts);
-    checkAlarmThreshold(now, power);
-    accumulateSample(now, power);
+    checkAlarmThreshold(steadyClock(), power);
+    accumulateSample(clock(), power);
 }
 
 void PowerStatistics::startWindow(int64_t now, int32_t power)
@@ -240,25 +261,18 @@ void PowerStatistics::readConfig()
         std::cerr << "Invalid json - parse failed" << std::endl;
         return;
     }
-    std::optional<int32_t> threshold;
-    if (config.is_object())
-    {
-        auto it = config.find("AlarmThreshold");
-        if (it != config.end())
-        {
-            threshold = thresholdOf(*it);
-        }
-    }
-    if (!threshold)
-    {
-        std::cerr << "Invalid AlarmThreshold in " << configPath << std::endl;
-        return;
-    }
-    alarmThreshold = *threshold;
+    // A missing member or one of another type fails the start with the
+    // parser's type error: an alarm silently off is worse than a daemon that
+    // does not start.
+    alarmThreshold = thresholdOf(config["AlarmThreshold"]);
 }
 
 bool PowerStatistics::writeConfig()
 {
+    if (!hasFolder())
+    {
+        return false;
+    }
     nlohmann::json config = {{"AlarmThreshold", alarmThreshold}};
     return writeFileAtomically(configPath, config.dump(4));
 }
@@ -286,7 +300,17 @@ bool PowerStatistics::setAlarmThreshold(int32_t watts)
     if (!writeConfig())
     {
         alarmThreshold = before;
-        std::cerr << "Failed to update config file " << configPath << std::endl;
+        if (hasFolder())
+        {
+            std::cerr << "Failed to update config file " << configPath
+                      << std::endl;
+        }
+        else
+        {
+            std::cerr << "No configuration folder: the threshold is not "
+                         "stored"
+                      << std::endl;
+        }
         return false;
     }
     std::cerr << "Config file has been updated." << std::endl;
@@ -364,16 +388,30 @@ void PowerStatistics::loadHistoryFile()
 
 void PowerStatistics::writeHistoryFile()
 {
+    if (!hasFolder())
+    {
+        return;
+    }
     if (!HistoryFile(historyPath).store(records))
     {
         std::cerr << "Writing history data failed." << std::endl;
     }
 }
 
-void PowerStatistics::writeHistoryRecord(uint32_t)
+void PowerStatistics::writeHistoryRecord(uint32_t index)
 {
-    // The file is replaced as a whole so that it never holds a torn record;
-    // the ring in memory already holds the new one.
+    if (!hasFolder())
+    {
+        return;
+    }
+    // One record in place: a few bytes on the flash per closed window. A
+    // crash in the write spoils at most this record, which the loader then
+    // takes for an empty slot when its time is not positive.
+    if (HistoryFile(historyPath).storeRecord(index, records[index]))
+    {
+        return;
+    }
+    std::cerr << "Writing partial history data failed." << std::endl;
     writeHistoryFile();
 }
 
@@ -387,10 +425,15 @@ void PowerStatistics::resetHistory()
     occupied = 0;
 }
 
-void PowerStatistics::cleanHistory()
+bool PowerStatistics::cleanHistory()
 {
+    if (!hasFolder())
+    {
+        return false;
+    }
     records.assign(count, HistoryRecord{});
     resetHistory();
+    return true;
 }
 
 double PowerStatistics::getAvgPower() const

@@ -5,6 +5,7 @@
 #include "history_file.hpp"
 #include "sdbus/bus.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,7 +37,9 @@ struct SampleWindow
 class PowerStatistics
 {
   public:
-    /** Seconds since the epoch. */
+    /** Seconds: since the epoch for the record times, of the steady clock
+     *  for the alarm re-arm, which lives only in memory and which a step of
+     *  the wall clock must not stretch. */
     using Clock = std::function<int64_t()>;
 
     static constexpr uint32_t recordCount = 4464;
@@ -54,15 +57,20 @@ class PowerStatistics
 
     /** Creates the folder, reads the threshold, loads the history and makes
      *  the total-power reader. False when the folder cannot be made (then
-     *  nothing else is set up). */
+     *  nothing else is set up). Throws when "config.ini" holds no threshold
+     *  that fits in 32 bits (see readConfig). */
     bool initStatistics(const std::string& configDir);
 
     /** One tick of the sampling timer. */
     void takeSample();
     void accumulateSample(int64_t now, int32_t power);
 
+    /** Takes the threshold from "config.ini". No file, or one that is no
+     *  JSON, leaves it as it is; an "AlarmThreshold" that is missing, of
+     *  another type or outside 32 bits throws. */
     void readConfig();
-    /** False when the file could not be written (it is left as it was). */
+    /** False when the file could not be written (it is left as it was) or
+     *  there is no configuration folder. */
     bool writeConfig();
     /** Watts, truncated toward zero. */
     int32_t getAlarmThreshold() const;
@@ -70,15 +78,28 @@ class PowerStatistics
      *  threshold unchanged, when it does not fit in mW or cannot be
      *  stored. */
     bool setAlarmThreshold(int32_t watts);
+    /** `now` in seconds of the steady clock. */
     void checkAlarmThreshold(int64_t now, int32_t power);
     /** Whether a threshold of so many watts fits in mW. */
     static bool thresholdFits(int32_t watts);
 
     void loadHistoryFile();
+    /** Replaces the whole file with the ring (see writeFileAtomically). */
     void writeHistoryFile();
+    /** Writes record `index` of the ring at its place in the file; when
+     *  that fails, the whole file is written instead. */
     void writeHistoryRecord(uint32_t index);
     void resetHistory();
-    void cleanHistory();
+    /** Empties the ring and the file. False, with nothing changed, when
+     *  there is no configuration folder. */
+    bool cleanHistory();
+
+    /** Whether the configuration folder was made: no file is read or
+     *  written without it. */
+    bool hasFolder() const
+    {
+        return !historyPath.empty();
+    }
 
     /** W. */
     double getAvgPower() const;
@@ -92,6 +113,10 @@ class PowerStatistics
     void setClock(Clock c)
     {
         clock = std::move(c);
+    }
+    void setSteadyClock(Clock c)
+    {
+        steadyClock = std::move(c);
     }
     /** Puts a reader in place of the total-power reader. */
     void setReader(std::unique_ptr<ReadInterface> r)
@@ -125,8 +150,9 @@ class PowerStatistics
 
   private:
     /** Tries to make the total-power reader; on failure the next try is
-     *  put off, twice as long each time up to readerRetryLimit. */
-    void createReader(int64_t now);
+     *  put off on the steady clock, twice as long each time up to
+     *  readerRetryLimit. */
+    void createReader();
     void startWindow(int64_t now, int32_t power);
 
     sdbus::Bus* bus;
@@ -148,10 +174,11 @@ class PowerStatistics
     int64_t occupied = 0;
 
     Clock clock;
+    Clock steadyClock;
     /** Whether a reader is wanted (the set-up got that far). */
     bool readerWanted = false;
-    int64_t readerRetryAt = 0;
-    int64_t readerRetryDelay = 1;
+    std::chrono::steady_clock::time_point readerRetryAt;
+    std::chrono::seconds readerRetryDelay{1};
     /** Whether the last reading was left out as unusable. */
     bool badSample = false;
 };

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <variant>
@@ -85,8 +86,9 @@ class DaemonTest : public ::testing::Test
             .unpack<bool>();
     }
 
-    std::unique_ptr<testkit::Process> spawn(std::vector<std::string> args,
-                                            bool withConfig = true)
+    std::unique_ptr<testkit::Process>
+        spawn(std::vector<std::string> args, bool withConfig = true,
+              std::map<std::string, std::string> env = {})
     {
         std::vector<std::string> argv{std::getenv("WATTKEEPERD")};
         if (withConfig)
@@ -95,8 +97,10 @@ class DaemonTest : public ::testing::Test
             argv.push_back(configDir());
         }
         argv.insert(argv.end(), args.begin(), args.end());
-        return std::make_unique<testkit::Process>(testkit::Process::Options{
-            .argv = argv, .env = {}, .pathPrepend = {stubs.path()}});
+        return std::make_unique<testkit::Process>(
+            testkit::Process::Options{.argv = argv,
+                                      .env = std::move(env),
+                                      .pathPrepend = {stubs.path()}});
     }
 
     /** Starts the daemon and waits until it serves its object. */

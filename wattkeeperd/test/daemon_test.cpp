@@ -9,7 +9,11 @@
 #include "testkit/commands.hpp"
 #include "testkit/main.hpp"
 
+#include <glob.h>
+
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <sstream>
 
@@ -26,6 +30,46 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr int64_t farFuture = std::numeric_limits<int64_t>::max();
+
+/** The bytes the process has asked the kernel to write so far. */
+int64_t bytesWritten(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/io");
+    for (std::string key; in >> key;)
+    {
+        int64_t value = 0;
+        in >> value;
+        if (key == "wchar:")
+        {
+            return value;
+        }
+    }
+    return -1;
+}
+
+/** The occupied records of a history file, in slot order. */
+std::vector<HistoryRecord> storedRecords(const std::string& path)
+{
+    std::vector<HistoryRecord> ring(PowerStatistics::recordCount);
+    HistoryFile(path).load(ring);
+    std::erase_if(ring, [](const HistoryRecord& r) { return r.timestamp < 1; });
+    return ring;
+}
+
+/** The library that speeds up a process's wall clock, if installed. */
+std::string fastClockLibrary()
+{
+    glob_t found{};
+    std::string path;
+    if (::glob("/usr/lib/*/faketime/libfaketimeMT.so.1", 0, nullptr, &found) ==
+            0 &&
+        found.gl_pathc > 0)
+    {
+        path = found.gl_pathv[0];
+    }
+    ::globfree(&found);
+    return path;
+}
 
 constexpr int64_t packed(int32_t average, int32_t maximum)
 {
@@ -226,6 +270,81 @@ TEST_F(DaemonTest, HistoryFileIsServedCleanedAndKeptAcrossRestarts)
     EXPECT_TRUE(fileHolds(historyPath(), empty));
 }
 
+TEST_F(DaemonTest, ClosedWindowWritesOneRecordInPlace)
+{
+    const std::string fastClock = fastClockLibrary();
+    if (fastClock.empty())
+    {
+        GTEST_SKIP() << "libfaketime is not installed (scripts/deps)";
+    }
+    testkit::Simulator sim(powerSensorConfig(150000));
+    // Fifteen minutes of wall clock per second: every sample closes a
+    // window. The steady clock, and so the sampling period, stays real.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    daemon = spawn({"-i", "1"}, true,
+                   {{"LD_PRELOAD", fastClock},
+                    {"FAKETIME", "+0 x900"},
+                    {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
+                    {"ASAN_OPTIONS", std::string(asan != nullptr ? asan : "") +
+                                         ":verify_asan_link_order=0"}});
+    ASSERT_NO_FATAL_FAILURE(ready());
+
+    auto closed = [this] { return storedRecords(historyPath()).size(); };
+    ASSERT_TRUE(testkit::waitUntil([&] { return closed() >= 1; }, 20s))
+        << daemon->err();
+    const std::size_t firstCount = closed();
+    const int64_t firstBytes = bytesWritten(daemon->pid());
+    ASSERT_TRUE(
+        testkit::waitUntil([&] { return closed() >= firstCount + 4; }, 30s))
+        << daemon->err();
+    const int64_t lastBytes = bytesWritten(daemon->pid());
+    const std::size_t lastCount = closed();
+    ASSERT_GE(firstBytes, 0);
+    EXPECT_LT((lastBytes - firstBytes) /
+                  static_cast<int64_t>(lastCount - firstCount),
+              4096);
+
+    daemon->terminate();
+    const auto stored = storedRecords(historyPath());
+    ASSERT_TRUE(testkit::waitUntil([this] { return !nameOwned(); }, 10s));
+    start();
+    std::vector<int64_t> expected;
+    for (const auto& r : stored)
+    {
+        EXPECT_EQ(r.average, 150000);
+        expected.push_back(r.timestamp);
+        expected.push_back(packed(r.average, r.maximum));
+    }
+    EXPECT_EQ(historyRange(1, farFuture), expected);
+}
+
+TEST_F(DaemonTest, AnswersWithin3sWhileTheMapperHangs)
+{
+    testkit::Simulator sim(powerSensorConfig(150000));
+    // The mapper owns its name and never answers in time: every attempt to
+    // make the total-power reader, at start and then again, waits for it.
+    sim.setDelay("xyz.openbmc_project.ObjectMapper", 120000);
+    daemon = spawn({"-i", "1"});
+    ASSERT_TRUE(daemon->waitForBusName(wattkeeperService)) << daemon->err();
+
+    auto startedAt = std::chrono::steady_clock::now();
+    int answers = 0;
+    while (std::chrono::steady_clock::now() - startedAt < 8s)
+    {
+        auto m =
+            client->newMethodCall(wattkeeperService, wattkeeperPath,
+                                  "org.freedesktop.DBus.Properties", "Get");
+        m.append(std::string(wattkeeperInterface),
+                 std::string("AlarmThreshold"));
+        ASSERT_NO_THROW(client->call(m, 3'000'000)) << "answer " << answers;
+        ++answers;
+    }
+    EXPECT_TRUE(daemon->running());
+    EXPECT_THAT(daemon->err(), HasSubstr("createDbusPassive: exception: "
+                                         "sd_bus_call: "
+                                         "org.freedesktop.DBus.Error.Timeout"));
+}
+
 TEST_F(DaemonTest, SensorThatAppearsLaterIsSampled)
 {
     testkit::Simulator sim(powerSensorConfig(120000, true));
@@ -235,13 +354,75 @@ TEST_F(DaemonTest, SensorThatAppearsLaterIsSampled)
     EXPECT_TRUE(waitFor("AvgPower", 120.0)) << daemon->err();
 }
 
-TEST_F(DaemonTest, ConfigWithoutThresholdStartsWithTheAlarmOff)
+TEST_F(DaemonTest, ConfigWithoutAUsableThresholdFailsTheStart)
 {
     std::filesystem::create_directories(configDir());
-    writeFile(configPath(), "{\"Threshold\": 5}");
-    start();
+    const std::pair<const char*, const char*> cases[] = {
+        {"{\"Threshold\": 5}", "type must be number, but is null"},
+        {"{\"AlarmThreshold\": \"abc\"}", "type must be number, but is string"},
+        {"{\"AlarmThreshold\": 3000000000000}", "3000000000000"}};
+    for (const auto& [text, reason] : cases)
+    {
+        writeFile(configPath(), text);
+        auto p = spawn({"-i", "1"});
+        EXPECT_EQ(p->waitExit(), 255) << text;
+        EXPECT_THAT(p->err(), HasSubstr("Exception during global manager init. "
+                                        "Message: "))
+            << text;
+        EXPECT_THAT(p->err(), HasSubstr(reason)) << text;
+        EXPECT_THAT(p->err(),
+                    HasSubstr("Failed of initing global manager service\n"))
+            << text;
+        ASSERT_TRUE(testkit::waitUntil([this] { return !nameOwned(); }, 10s));
+    }
+}
+
+TEST_F(DaemonTest, WithoutItsFolderNothingIsWrittenElsewhere)
+{
+    // The daemon's working directory holds a file of the name a temporary
+    // file of an empty path would take.
+    const auto cwd = dir.path() / "cwd";
+    std::filesystem::create_directories(cwd);
+    writeFile((cwd / ".tmp").string(), "keep");
+    const auto testCwd = std::filesystem::current_path();
+    std::filesystem::current_path(cwd);
+    daemon = spawn({"-c", "/proc/wattkeeper", "-i", "1"}, false);
+    std::filesystem::current_path(testCwd);
+    ASSERT_NO_FATAL_FAILURE(ready());
+    EXPECT_TRUE(daemon->waitForOutput("Failed to exec command. ", true));
+
+    auto errorOf = [this](auto call) -> std::string {
+        try
+        {
+            call();
+        }
+        catch (const sdbus::SdBusError& e)
+        {
+            return e.name();
+        }
+        return "";
+    };
+    constexpr const char* internalFailure =
+        "xyz.openbmc_project.Common.Error.InternalFailure";
+    EXPECT_EQ(errorOf([this] {
+                  client->callMethod(wattkeeperService, wattkeeperPath,
+                                     "org.freedesktop.DBus.Properties", "Set",
+                                     std::string(wattkeeperInterface),
+                                     std::string("AlarmThreshold"),
+                                     std::variant<int32_t>(200));
+              }),
+              internalFailure);
+    EXPECT_EQ(errorOf([this] {
+                  client->callMethod(wattkeeperService, wattkeeperPath,
+                                     wattkeeperInterface,
+                                     "CleanPowerHistoryData");
+              }),
+              internalFailure);
     EXPECT_EQ(get<int32_t>("AlarmThreshold"), 0);
-    EXPECT_THAT(daemon->err(), HasSubstr("Invalid AlarmThreshold in "));
+    EXPECT_EQ(readFile((cwd / ".tmp").string()), "keep");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(cwd),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 } // namespace

@@ -57,6 +57,20 @@ TEST_F(DaemonTest, CommandLineErrorsAndHelpComeFromTheParser)
     EXPECT_NE(*status, 255);
 }
 
+TEST_F(DaemonTest, HelpAndBadIntervalNeedNoBus)
+{
+    const std::map<std::string, std::string> noBus{
+        {"DBUS_SYSTEM_BUS_ADDRESS",
+         "unix:path=" + (dir.path() / "no-bus.sock").string()}};
+    auto help = spawn({"--help"}, true, noBus);
+    EXPECT_EQ(help->waitExit(), 0) << help->err();
+    EXPECT_THAT(help->out(), HasSubstr("Sampling interval, default 1s"));
+
+    auto bad = spawn({"-i", "0"}, true, noBus);
+    EXPECT_EQ(bad->waitExit(), 255);
+    EXPECT_EQ(bad->err(), "Sample interval should be in (0, 60)\n");
+}
+
 TEST_F(DaemonTest, DefaultsUseVarLibWattkeeperAndTheStartIsJournalled)
 {
     if (!testkit::sandboxed() || !testkit::journalSandboxed())

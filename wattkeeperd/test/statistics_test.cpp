@@ -247,24 +247,32 @@ TEST_F(StatsTest, RecordWithNegativeTimeCountsAsEmpty)
     EXPECT_EQ(s->historyRecords()[1], HistoryRecord{});
 }
 
-TEST_F(StatsTest, UnwritableFileLeavesOldFileAndFullRing)
+TEST_F(StatsTest, UnwritableRecordFallsBackToTheWholeFile)
 {
     auto s = start();
-    const std::string before = readFile(historyPath());
-    // The replacement cannot be made: the temporary name is taken.
+    // Neither the record nor a replacement can be written: the file's name
+    // and the temporary name are folders.
+    std::filesystem::remove(historyPath());
+    std::filesystem::create_directory(historyPath());
     std::filesystem::create_directory(historyPath() + ".tmp");
 
     testing::internal::CaptureStderr();
     fillWindows(*s, 1000, 1, [](int) { return 4000; });
     std::string err = testing::internal::GetCapturedStderr();
 
-    EXPECT_THAT(err, HasSubstr("Writing history data failed.\n"));
-    EXPECT_TRUE(fileHolds(historyPath(), before));
+    EXPECT_THAT(err, HasSubstr("Writing partial history data failed.\n"
+                               "Writing history data failed.\n"));
+    EXPECT_TRUE(std::filesystem::is_directory(historyPath()));
     EXPECT_EQ(s->historyRecords()[0].timestamp, 1600);
 
-    // The next write brings the file up to date again.
+    // With the file gone, the next record is written as a whole file that
+    // holds the ring.
+    std::filesystem::remove(historyPath());
     std::filesystem::remove(historyPath() + ".tmp");
+    testing::internal::CaptureStderr();
     fillWindows(*s, 2000, 1, [](int) { return 4000; });
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Writing partial history data failed.\n");
     std::vector<HistoryRecord> back(N);
     ASSERT_EQ(HistoryFile(historyPath()).load(back), N);
     EXPECT_EQ(back[0].timestamp, 1600);

@@ -3,6 +3,7 @@
 #include "bmcmon/dbus_helper_interface.hpp"
 #include "sdbus/bus.hpp"
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -13,12 +14,18 @@ namespace bmcmon
 
 /** The D-Bus queries of the daemons, made on a connection of its own.
  *
- *  A failed call of a read is written to the journal (priority 3, with the
- *  error in WHAT) and rethrown as sdbus::SdBusError; writeHealth and
- *  postLogEntry write a line on standard error instead and carry on. */
+ *  Every call waits at most callTimeoutUsec for its reply: a peer that
+ *  hangs holds the daemon's loop no longer than that, and the timeout is a
+ *  failed call like any other. A failed call of a read is written to the
+ *  journal (priority 3, with the error in WHAT) and rethrown as
+ *  sdbus::SdBusError; writeHealth and postLogEntry write a line on standard
+ *  error instead and carry on. */
 class DbusHelper : public DbusHelperInterface
 {
   public:
+    /** Longest wait for the reply of any call, in microseconds. */
+    static constexpr uint64_t callTimeoutUsec = 2'000'000;
+
     /** Takes over the connection for the helper's life. */
     explicit DbusHelper(sdbus::Bus&& bus);
     ~DbusHelper() override = default;
