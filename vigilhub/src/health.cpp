@@ -1,12 +1,13 @@
 #include "health.hpp"
 
 #include "constants.hpp"
-#include "led.hpp"
 #include "journal/journal.hpp"
+#include "led.hpp"
 #include "util.hpp"
 
 #include <syslog.h>
 
+#include <chrono>
 #include <optional>
 #include <variant>
 
@@ -20,6 +21,9 @@ constexpr const char* journalFile = "../git/src/health";
 // Lines of the warnings for what is ignored while running.
 constexpr int badSignalLine = 77;
 constexpr int ledFailureLine = 111;
+constexpr int foreignSignalLine = 82;
+/** Least time between two entries about signals of other senders. */
+constexpr std::chrono::seconds foreignSignalLogPeriod{60};
 
 std::string matchRule(const std::string& path)
 {
@@ -83,6 +87,7 @@ Health::Health(const std::vector<std::string>& names)
 void Health::start()
 {
     sdbus::Bus& bus = serviceBus();
+    ownName = bus.uniqueName();
     for (std::size_t i = 0; i < items.size(); ++i)
     {
         HealthItem& item = items[i];
@@ -98,9 +103,9 @@ void Health::start()
         overall = overall && item.status;
     }
 
-    journal::printWithLocation(
-        LOG_INFO, journalFile, 57, "start",
-        "Start health monitor. current health state: %d", overall ? 1 : 0);
+    journal::printWithLocation(LOG_INFO, journalFile, 57, "start",
+                               "Start health monitor. current health state: %d",
+                               overall ? 1 : 0);
 
     safeAssert(ledGroupName, !overall);
 }
@@ -125,6 +130,23 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
     }
     if (!value)
     {
+        return;
+    }
+    // Anyone may emit a signal on these paths; only the flags this service
+    // publishes, whose changes it signals itself, count.
+    if (msg.sender() != ownName)
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (!lastForeignLog || now - *lastForeignLog >= foreignSignalLogPeriod)
+        {
+            lastForeignLog = now;
+            journal::printWithLocation(
+                LOG_WARNING, journalFile, foreignSignalLine,
+                "propertiesChanged",
+                "Ignoring properties changed signal of another sender. "
+                "idx: %d, sender: %s",
+                static_cast<int>(idx), msg.sender().c_str());
+        }
         return;
     }
 

@@ -3,8 +3,10 @@
 #include "sdbus/match.hpp"
 #include "sdbus/message.hpp"
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +48,11 @@ class Health
     std::vector<HealthItem> items;
     /** The combined state last acted on. */
     bool overall = true;
+    /** The unique name of the service's connection: the one sender whose
+     *  signals are acted on. */
+    std::string ownName;
+    /** When a signal of another sender was last logged. */
+    std::optional<std::chrono::steady_clock::time_point> lastForeignLog;
 };
 
 } // namespace openbmc::vigilhub
