@@ -7,6 +7,7 @@
 
 #include <syslog.h>
 
+#include <chrono>
 #include <optional>
 #include <variant>
 
@@ -20,6 +21,9 @@ constexpr const char* journalFile = "../git/src/health";
 // Lines of the warnings for what is ignored while running.
 constexpr int badSignalLine = 77;
 constexpr int ledFailureLine = 111;
+constexpr int foreignSignalLine = 82;
+/** Least time between two entries about signals of other senders. */
+constexpr std::chrono::seconds foreignSignalLogPeriod{60};
 
 /** NameOwnerChanged of the LED group manager's name, from the bus. */
 std::string ledOwnerRule()
@@ -94,6 +98,7 @@ Health::Health(boost::asio::io_context& io,
 void Health::start()
 {
     sdbus::Bus& bus = serviceBus();
+    ownName = bus.uniqueName();
     for (std::size_t i = 0; i < items.size(); ++i)
     {
         HealthItem& item = items[i];
@@ -136,6 +141,23 @@ void Health::propertiesChanged(std::size_t idx, sdbus::Message& msg)
     }
     if (!value)
     {
+        return;
+    }
+    // Anyone may emit a signal on these paths; only the flags this service
+    // publishes, whose changes it signals itself, count.
+    if (msg.sender() != ownName)
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (!lastForeignLog || now - *lastForeignLog >= foreignSignalLogPeriod)
+        {
+            lastForeignLog = now;
+            journal::printWithLocation(
+                LOG_WARNING, journalFile, foreignSignalLine,
+                "propertiesChanged",
+                "Ignoring properties changed signal of another sender. "
+                "idx: %d, sender: %s",
+                static_cast<int>(idx), msg.sender().c_str());
+        }
         return;
     }
 

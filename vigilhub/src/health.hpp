@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,11 @@ class Health
     bool overall = true;
     std::unique_ptr<sdbus::Match> ledOwnerMatch;
     boost::asio::steady_timer retryTimer;
+    /** The unique name of the service's connection: the one sender whose
+     *  signals are acted on. */
+    std::string ownName;
+    /** When a signal of another sender was last logged. */
+    std::optional<std::chrono::steady_clock::time_point> lastForeignLog;
 };
 
 } // namespace openbmc::vigilhub

@@ -30,6 +30,13 @@ EntryMatch ignoredSignal()
                          "idx: 0, ");
 }
 
+EntryMatch foreignSignal()
+{
+    return entryStarting(4, healthFile, 82, "propertiesChanged",
+                         "Ignoring properties changed signal of another "
+                         "sender. idx: 0, sender: ");
+}
+
 EntryMatch ledFailed(int asserted, const std::string& error)
 {
     return entry(4, healthFile, 111, "propertiesChanged",
@@ -96,7 +103,7 @@ TEST_F(HubTest, MissingLedGroupManagerEndsStartUp)
                       "sd_bus_call: org.freedesktop.DBus.Error.Timeout")));
 }
 
-TEST_F(HubTest, UnreadableSignalsAreLoggedAndIgnored)
+TEST_F(HubTest, UnreadableAndForeignSignalsAreIgnored)
 {
     startSim();
     startHub();
@@ -126,21 +133,35 @@ TEST_F(HubTest, UnreadableSignalsAreLoggedAndIgnored)
                  json::array({"xyz.openbmc_project.Other",
                               {{"Health", {"b", false}}},
                               json::array()}));
-    // A well-formed signal of another sender counts like the service's own.
-    sim->emitRaw(
-        ledService, fan, propsIntf, "PropertiesChanged", "sa{sv}as",
-        json::array({statusIntf, {{"Health", {"b", false}}}, json::array()}));
+    // Well-formed signals of other senders change nothing; the first is
+    // logged, the next within a minute is not.
+    for (int i = 0; i < 2; ++i)
+    {
+        sim->emitRaw(
+            ledService, fan, propsIntf, "PropertiesChanged", "sa{sv}as",
+            json::array(
+                {statusIntf, {{"Health", {"b", false}}}, json::array()}));
+    }
+    sent = testkit::busctl({"emit", fan, propsIntf, "PropertiesChanged",
+                            "sa{sv}as", statusIntf, "1", "Health", "b", "false",
+                            "0"});
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    ASSERT_TRUE(waitEntry(foreignSignal()));
 
-    EXPECT_TRUE(waitEntry(processed(0, 0, 1, 0)));
+    // The service's own change, written after them, is the first acted on.
+    setHealth("power", false);
+    EXPECT_TRUE(waitEntry(processed(1, 0, 1, 0)));
     EXPECT_TRUE(waitLedCalls("Set", "Asserted=true", 1));
+    EXPECT_EQ(sim->count("Set"), 1U);
     EXPECT_EQ(countEntries(ignoredSignal()), 3U);
+    EXPECT_EQ(countEntries(foreignSignal()), 1U);
     EXPECT_EQ(countEntries([](const Entry& e) {
                   auto func = e.find("CODE_FUNC");
                   return func != e.end() && func->second == "propertiesChanged";
               }),
-              4U);
+              5U);
     EXPECT_TRUE(hub->running());
-    // The service's own flag was not written.
+    // The fan flag was not written.
     EXPECT_TRUE(health("fan"));
 }
 
