@@ -2,42 +2,39 @@
 
 #include "bmcmon/dbus_helper_interface.hpp"
 #include "bmcmon/dbus_passive_redundancy.hpp"
-#include "bmcmon/dbus_types.hpp"
+#include "bmcmon/object_watch.hpp"
 #include "bmcmon/passive_sensor_config.hpp"
-#include "bmcmon/read_interface.hpp"
 #include "factories.hpp"
 #include "sdbus/bus.hpp"
-#include "sdbus/match.hpp"
-#include "sdbus/message.hpp"
+#include "setting_dbus_passive.hpp"
 
-#include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace bmcmon
 {
 
 /** The thermal mode the user chose, as a FanMode code (2 to 5), kept
- *  current from the setting's PropertiesChanged signals. */
-class ThermalModeDbusPassive : public ReadInterface
+ *  current from the setting's PropertiesChanged signals; a mode name that
+ *  is not one of the four leaves the mode as it was. */
+class ThermalModeDbusPassive : public SettingDbusPassive
 {
   public:
-    /** Follows the setting's signals on `bus` and stores `mode`. */
+    using Setting = int;
+    static const SettingReaderTraits traits;
+    static void readInitial(DbusHelperInterface& helper,
+                            const std::string& service, const std::string& path,
+                            int& mode)
+    {
+        helper.readThermalMode(service, path, mode);
+    }
+
+    /** Follows `watch` and stores `mode`. */
     ThermalModeDbusPassive(
-        sdbus::Bus& bus, const std::string& type, const std::string& id,
-        std::unique_ptr<DbusHelperInterface> helper, int mode,
-        const std::string& path,
+        std::unique_ptr<DbusHelperInterface> helper,
+        std::unique_ptr<ObjectWatch> watch, int mode,
         const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
-        Clock clock = systemNow);
-
-    ThermalModeDbusPassive(const ThermalModeDbusPassive&) = delete;
-    ThermalModeDbusPassive& operator=(const ThermalModeDbusPassive&) = delete;
-
-    /** Value 0 and the time the mode was last stored. */
-    SensorReading read() override;
-    /** True only while a redundancy set names the object. */
-    bool isFailed() override;
+        Clocks clocks);
 
     /** Stores the mode and stamps it with the time now. */
     void setThermalMode(int mode);
@@ -45,20 +42,13 @@ class ThermalModeDbusPassive : public ReadInterface
      *  first read and none since. */
     int getThermalMode();
 
-    /** One PropertiesChanged signal of the setting; a mode name that is
-     *  not one of the four leaves the mode as it was. Never throws. */
-    void handleThermalModeSignal(sdbus::Message& message);
-
   private:
-    std::unique_ptr<sdbus::Match> match;
-    std::string id;
-    std::unique_ptr<DbusHelperInterface> helper;
-    std::mutex lock;
+    Store takeChanged(sdbus::Message& m, const std::string& name,
+                      const std::string& contents) override;
+    void readSetting(DbusHelperInterface& helper, const std::string& service,
+                     const std::string& path) override;
+
     int mode = FanMode::unknown;
-    std::string path;
-    std::shared_ptr<DbusPassiveRedundancy> redundancy;
-    Clock clock;
-    std::chrono::system_clock::time_point updated;
 };
 
 /** A thermal-mode reader of the object that getSensorPath(type, id) names,
@@ -70,6 +60,6 @@ std::unique_ptr<ThermalModeDbusPassive> createThermalModeDbusPassive(
     std::unique_ptr<DbusHelperInterface>&& helper,
     const PassiveSensorConfig& info,
     const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
-    Clock clock = systemNow);
+    Clocks clocks = {});
 
 } // namespace bmcmon

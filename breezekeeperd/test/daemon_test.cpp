@@ -1,7 +1,8 @@
 // The real daemon as a child process on a private bus against the simulated
 // platform: its command line, its start-up and first passes, and (in their
-// own test runs, as they wait for the 30 s grace period) its first health
-// decision and its end when the health service cannot be asked.
+// own test runs, as they wait for the 30 s grace period or the host's 60 s
+// settling time) its first health decision and its full speed when the
+// health service cannot be asked.
 
 #include "sim_config.hpp"
 #include "test_support.hpp"
@@ -24,6 +25,7 @@ using testing::IsEmpty;
 using testing::Not;
 
 constexpr auto afterGrace = 45s;
+constexpr auto afterSettle = 80s;
 
 class Daemon : public testing::Test
 {
@@ -35,6 +37,7 @@ class Daemon : public testing::Test
             GTEST_SKIP() << testkit::sandboxRefusal();
         }
         fs::remove_all("/var/inventory");
+        fs::create_directories("/usr/share/breezekeeper");
         fs::remove("/usr/share/breezekeeper/powercap");
         stubs.add("log-util");
         stubs.add("systemctl");
@@ -194,20 +197,49 @@ TEST_F(Daemon, AfterGraceHealthAndMode)
     EXPECT_TRUE(d->running());
 }
 
-// Waits for the grace period: run on its own (see meson.build).
-TEST_F(Daemon, AfterGraceWithoutHealthServiceItEnds)
+// Waits for the host to settle: run on its own (see meson.build).
+TEST_F(Daemon, AfterGraceWithoutHealthServiceFullSpeedAllTheSame)
 {
-    testkit::Simulator sim(platformConfig({3000}, "low-noise"));
-    auto d = daemon({"-f", "0"});
-    auto status = d->waitExit(afterGrace);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(*status, 1);
-    EXPECT_THAT(d->err(), HasSubstr("sd_bus_call: "));
-    auto entry = journalLine("Get Fan Health Properties Failed");
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->at("PRIORITY"), "3");
-    EXPECT_THAT(entry->at("WHAT"), HasSubstr("xyz.openbmc_project.vigilhub"));
-    EXPECT_THAT(stubs.calls("systemctl"), IsEmpty());
+    // No health service, no folder for the power-cap flag file, and fan 1
+    // stopped.
+    fs::remove_all("/usr/share/breezekeeper");
+    testkit::Simulator sim(platformConfig({3000, 0}, "low-noise"));
+    auto d = daemon({"-f", "0,1"});
+    ASSERT_TRUE(d->waitForOutput("Fan is failed. Transfer Mode: Unknown -> "
+                                 "Broken",
+                                 true, afterSettle))
+        << d->err();
+    EXPECT_TRUE(testkit::waitUntil(
+        [&] { return readFile(dir / "runs") == "ran\n"; }, 10s));
+    EXPECT_THAT(stubs.calls("systemctl"),
+                ElementsAre(ElementsAre("stop", "fan-speed-control")));
+    EXPECT_THAT(d->err(), HasSubstr("Warning. Write power cap flag failed. "
+                                    "File: /usr/share/breezekeeper/powercap, "
+                                    "Error: No such file or directory\n"));
+
+    // Every pass asks again; the warning is written once.
+    const std::string warning = "Fan health state cannot be read, fan mode "
+                                "decided without it. Error: ";
+    std::size_t failedReads = 0;
+    std::size_t warnings = 0;
+    EXPECT_TRUE(testkit::waitUntil(
+        [&] {
+        for (const auto& e : journal.entries())
+        {
+            const std::string text =
+                e.contains("MESSAGE") ? e.at("MESSAGE") : "";
+            failedReads += (text == "Get Fan Health Properties Failed");
+            if (text.starts_with(warning))
+            {
+                ++warnings;
+                EXPECT_EQ(e.at("PRIORITY"), "4");
+            }
+        }
+        return failedReads > 3;
+        },
+        10s));
+    EXPECT_EQ(warnings, 1u);
+    EXPECT_TRUE(d->running());
 }
 
 } // namespace
