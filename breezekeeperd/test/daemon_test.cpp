@@ -44,11 +44,13 @@ class Daemon : public testing::Test
         writeFanScript(dir / "runs", 0);
     }
 
-    std::unique_ptr<testkit::Process> daemon(std::vector<std::string> args)
+    std::unique_ptr<testkit::Process>
+        daemon(std::vector<std::string> args,
+               std::map<std::string, std::string> env = {})
     {
         args.insert(args.begin(), std::getenv("BREEZEKEEPERD"));
         return std::make_unique<testkit::Process>(testkit::Process::Options{
-            .argv = args, .pathPrepend = {stubs.path()}});
+            .argv = args, .env = env, .pathPrepend = {stubs.path()}});
     }
 
     std::optional<testkit::JournalEntry> journalLine(const std::string& text)
@@ -111,6 +113,28 @@ TEST_F(Daemon, BadCommandLines)
     EXPECT_NE(*status, 0);
     EXPECT_NE(*status, 255);
     EXPECT_THAT(unknown->err(), HasSubstr("--speed"));
+}
+
+TEST_F(Daemon, OptionsNeedNoBus)
+{
+    const std::map<std::string, std::string> noBus = {
+        {"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (dir / "none").string()}};
+    auto help = daemon({"--help"}, noBus);
+    EXPECT_EQ(help->waitExit(), 0);
+    EXPECT_THAT(help->out(), HasSubstr("OpenBMC Fan Control Daemon"));
+
+    auto none = daemon({}, noBus);
+    EXPECT_EQ(none->waitExit(), 255);
+    EXPECT_TRUE(journalLine("FAN ID is NOT specified"));
+    auto big = daemon({"-f", "40"}, noBus);
+    EXPECT_EQ(big->waitExit(), 255);
+    EXPECT_THAT(big->err(), HasSubstr("Fan ID out of range (0 to 31): 40\n"));
+
+    // Fans to monitor need the bus: without one the daemon says why.
+    auto fans = daemon({"-f", "0"}, noBus);
+    EXPECT_EQ(fans->waitExit(), 255);
+    EXPECT_THAT(fans->err(), HasSubstr("sd_bus_"));
+    EXPECT_THAT(fans->err(), HasSubstr("No such file or directory"));
 }
 
 TEST_F(Daemon, WithoutTheHostStateItDoesNotStart)
