@@ -36,6 +36,7 @@ class Daemon : public testing::Test
         {
             GTEST_SKIP() << testkit::sandboxRefusal();
         }
+        journal.emplace();
         fs::remove_all("/var/inventory");
         fs::create_directories("/usr/share/breezekeeper");
         fs::remove("/usr/share/breezekeeper/powercap");
@@ -55,14 +56,15 @@ class Daemon : public testing::Test
 
     std::optional<testkit::JournalEntry> journalLine(const std::string& text)
     {
-        return journal.waitFor(
+        return journal->waitFor(
             [&](const testkit::JournalEntry& e) {
             return e.contains("MESSAGE") && e.at("MESSAGE") == text;
             },
             10s);
     }
 
-    testkit::JournalCapture journal;
+    // Made once the sandbox is known to be there.
+    std::optional<testkit::JournalCapture> journal;
     testkit::CommandStubs stubs;
     testkit::TempDir dir;
 };
@@ -81,7 +83,7 @@ TEST_F(Daemon, NoFanList)
     for (auto args :
          {std::vector<std::string>{}, std::vector<std::string>{"-f", ""}})
     {
-        journal.clear();
+        journal->clear();
         auto d = daemon(args);
         EXPECT_EQ(d->waitExit(), 255);
         auto started = journalLine("breezekeeper started");
@@ -248,7 +250,7 @@ TEST_F(Daemon, AfterGraceWithoutHealthServiceFullSpeedAllTheSame)
     std::size_t warnings = 0;
     EXPECT_TRUE(testkit::waitUntil(
         [&] {
-        for (const auto& e : journal.entries())
+        for (const auto& e : journal->entries())
         {
             const std::string text =
                 e.contains("MESSAGE") ? e.at("MESSAGE") : "";
