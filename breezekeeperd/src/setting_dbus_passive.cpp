@@ -1,8 +1,10 @@
 #include "setting_dbus_passive.hpp"
 
+#include "bmcmon/property_decode.hpp"
 #include "changed_properties.hpp"
 #include "sdbus/error.hpp"
 
+#include <variant>
 #include <vector>
 
 namespace bmcmon
@@ -64,6 +66,11 @@ void SettingDbusPassive::handleSettingSignal(sdbus::Message& message)
     {
         store();
     }
+}
+
+std::string SettingDbusPassive::readText(sdbus::Message& m)
+{
+    return std::get<std::string>(readVariant<std::variant<std::string>>(m));
 }
 
 void SettingDbusPassive::readAgain()

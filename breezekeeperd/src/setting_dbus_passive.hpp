@@ -4,6 +4,7 @@
 #include "bmcmon/dbus_passive_redundancy.hpp"
 #include "bmcmon/dbus_types.hpp"
 #include "bmcmon/object_watch.hpp"
+#include "bmcmon/passive_sensor_config.hpp"
 #include "bmcmon/read_interface.hpp"
 #include "factories.hpp"
 #include "sdbus/bus.hpp"
@@ -20,8 +21,7 @@
 namespace bmcmon
 {
 
-/** What sets one of the setting readers apart from the others, besides its
- *  setting and how it is read and stored. */
+/** The names that set one setting reader apart from the others. */
 struct SettingReaderTraits
 {
     /** The class's name, in what the reader writes. */
@@ -74,6 +74,10 @@ class SettingDbusPassive : public ReadInterface
                              const std::string& service,
                              const std::string& path) = 0;
 
+    /** A property of which only a text is taken: a value of another type
+     *  reads as "". */
+    static std::string readText(sdbus::Message& m);
+
     /** Stamps `updated` with the system clock; with `lock` held. */
     void stamp()
     {
@@ -97,39 +101,91 @@ class SettingDbusPassive : public ReadInterface
     std::chrono::system_clock::time_point updated;
 };
 
-/** The factory of the setting reader `Reader`: refuses an empty helper,
- *  looks up the service of the object that getSensorPath(type, id) names,
- *  makes the watch of the object, reads the setting and builds the reader.
- *  Nothing when a step fails (standard error says why); the helper is
- *  taken over only when a reader is returned. `Reader` gives its `traits`,
- *  its `Setting` type and `readInitial`. */
-template <typename Reader>
-std::unique_ptr<Reader> createSettingReader(
-    sdbus::Bus& bus, const std::string& type, const std::string& id,
-    std::unique_ptr<DbusHelperInterface>&& helper,
-    const std::shared_ptr<DbusPassiveRedundancy>& redundancy, Clocks clocks)
+/** The part of a setting reader that depends on its setting's type. The
+ *  reader gives its `traits` and `helperRead` (the helper's read of the
+ *  setting), what it holds now and how a setting read is stored. */
+template <typename Reader, typename Setting>
+class SettingReader : public SettingDbusPassive
 {
-    const SettingReaderTraits& traits = Reader::traits;
-    if (helper == nullptr)
+  public:
+    SettingReader(std::unique_ptr<DbusHelperInterface> helper,
+                  std::unique_ptr<ObjectWatch> watch,
+                  const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
+                  Clocks clocks) :
+        SettingDbusPassive(Reader::traits, std::move(helper), std::move(watch),
+                           redundancy, std::move(clocks))
+    {}
+
+    /** The factory: refuses an empty helper, looks up the service of the
+     *  object that getSensorPath(type, id) names, makes the object's watch,
+     *  reads the setting, builds the reader and stores the setting in it.
+     *  Nothing when a step fails (standard error says why); the helper is
+     *  taken over only when a reader is returned. */
+    static std::unique_ptr<Reader>
+        create(sdbus::Bus& bus, const std::string& type, const std::string& id,
+               std::unique_ptr<DbusHelperInterface>&& helper,
+               const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
+               Clocks clocks)
     {
-        std::cerr << traits.factory << ": helper=null" << std::endl;
-        return nullptr;
+        const SettingReaderTraits& traits = Reader::traits;
+        if (helper == nullptr)
+        {
+            std::cerr << traits.factory << ": helper=null" << std::endl;
+            return nullptr;
+        }
+        try
+        {
+            auto watch = watchObject(bus, traits.reader, type, id, *helper,
+                                     traits.interface);
+            Setting initial{};
+            ((*helper).*Reader::helperRead)(watch->getService(),
+                                            watch->getPath(), initial);
+            auto reader =
+                std::make_unique<Reader>(std::move(helper), std::move(watch),
+                                         redundancy, std::move(clocks));
+            static_cast<SettingReader&>(*reader).storeSetting(initial, true);
+            return reader;
+        }
+        catch (const std::exception& e)
+        {
+            std::cerr << traits.factory << ": exception: " << e.what()
+                      << std::endl;
+            return nullptr;
+        }
     }
-    try
+
+  protected:
+    /** The setting held now: what a read that lacks it leaves. */
+    virtual Setting current() = 0;
+    /** Stores a setting read, the first one (`first`) or a later one. */
+    virtual void storeSetting(const Setting& setting, bool first) = 0;
+
+  private:
+    void readSetting(DbusHelperInterface& helper, const std::string& service,
+                     const std::string& path) override
     {
-        auto watch = watchObject(bus, traits.reader, type, id, *helper,
-                                 traits.interface);
-        typename Reader::Setting initial{};
-        Reader::readInitial(*helper, watch->getService(), watch->getPath(),
-                            initial);
-        return std::make_unique<Reader>(std::move(helper), std::move(watch),
-                                        initial, redundancy, std::move(clocks));
+        Setting setting = current();
+        (helper.*Reader::helperRead)(service, path, setting);
+        storeSetting(setting, false);
     }
-    catch (const std::exception& e)
+};
+
+/** The factory of the setting reader `Reader`, callable as a function:
+ *  (bus, type, id, helper, config (not read), redundancy[, clocks]). */
+template <typename Reader>
+struct SettingReaderFactory
+{
+    std::unique_ptr<Reader>
+        operator()(sdbus::Bus& bus, const std::string& type,
+                   const std::string& id,
+                   std::unique_ptr<DbusHelperInterface>&& helper,
+                   const PassiveSensorConfig& /*info*/,
+                   const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
+                   Clocks clocks = {}) const
     {
-        std::cerr << traits.factory << ": exception: " << e.what() << std::endl;
-        return nullptr;
+        return Reader::create(bus, type, id, std::move(helper), redundancy,
+                              std::move(clocks));
     }
-}
+};
 
 } // namespace bmcmon

@@ -1,35 +1,7 @@
 #include "thermal_mode_dbus_passive.hpp"
 
-#include "bmcmon/property_decode.hpp"
-
-#include <variant>
-
 namespace bmcmon
 {
-
-const SettingReaderTraits ThermalModeDbusPassive::traits = {
-    .reader = "ThermalModeDbusPassive",
-    .factory = "createThermalModeDbusPassive",
-    .interface = "xyz.openbmc_project.Control.ThermalMode"};
-
-std::unique_ptr<ThermalModeDbusPassive> createThermalModeDbusPassive(
-    sdbus::Bus& bus, const std::string& type, const std::string& id,
-    std::unique_ptr<DbusHelperInterface>&& helper, const PassiveSensorConfig&,
-    const std::shared_ptr<DbusPassiveRedundancy>& redundancy, Clocks clocks)
-{
-    return createSettingReader<ThermalModeDbusPassive>(
-        bus, type, id, std::move(helper), redundancy, std::move(clocks));
-}
-
-ThermalModeDbusPassive::ThermalModeDbusPassive(
-    std::unique_ptr<DbusHelperInterface> helper,
-    std::unique_ptr<ObjectWatch> watch, int initial,
-    const std::shared_ptr<DbusPassiveRedundancy>& redundancy, Clocks clocks) :
-    SettingDbusPassive(traits, std::move(helper), std::move(watch), redundancy,
-                       std::move(clocks))
-{
-    setThermalMode(initial);
-}
 
 void ThermalModeDbusPassive::setThermalMode(int m)
 {
@@ -50,25 +22,16 @@ SettingDbusPassive::Store ThermalModeDbusPassive::takeChanged(
     {
         return nullptr;
     }
-    const int code = thermalModeCode(
-        std::get<std::string>(readVariant<std::variant<std::string>>(m)));
-    return [this, code] {
-        if (code != FanMode::unknown)
-        {
-            setThermalMode(code);
-        }
+    return [this, code = thermalModeCode(readText(m))] {
+        storeSetting(code, false);
     };
 }
 
-void ThermalModeDbusPassive::readSetting(DbusHelperInterface& helper,
-                                         const std::string& service,
-                                         const std::string& path)
+void ThermalModeDbusPassive::storeSetting(const int& setting, bool first)
 {
-    int m = getThermalMode();
-    readInitial(helper, service, path, m);
-    if (m != FanMode::unknown)
+    if (first || setting != FanMode::unknown)
     {
-        setThermalMode(m);
+        setThermalMode(setting);
     }
 }
 
