@@ -43,7 +43,8 @@ std::string slurp(const std::string& path)
 
 const Argv removedTrap(const std::string& name)
 {
-    return {"call",
+    return {"--timeout=2",
+            "call",
             "xyz.openbmc_project.Logging",
             "/xyz/openbmc_project/logging",
             "xyz.openbmc_project.Logging.Create",
@@ -194,7 +195,7 @@ TEST_F(Confirmation, DriveGoneForTwoScansThenBack)
     ASSERT_TRUE(agentSynchronizeData());
     ASSERT_TRUE(agentSynchronizeData());
     ASSERT_EQ(stubs.calls("busctl").size(), 2U);
-    EXPECT_EQ(stubs.calls("busctl")[0][6],
+    EXPECT_EQ(stubs.calls("busctl")[0][7],
               "1.3.6.1.4.1.61842.1.1.1.500.11.3.3");
     EXPECT_EQ(stubs.calls("busctl")[1], flag(true));
     EXPECT_THAT(stubs.calls("log-util"),
@@ -246,8 +247,8 @@ TEST_F(Confirmation, SwappedDriveRemovalFirst)
     ASSERT_EQ(calls.size(), 4U);
     EXPECT_EQ(calls[0], removedTrap("disk1"));
     EXPECT_EQ(calls[1], flag(false));
-    EXPECT_EQ(calls[2][6], "1.3.6.1.4.1.61842.1.1.1.500.11.3.3");
-    EXPECT_EQ(calls[2][10], "sdisk5");
+    EXPECT_EQ(calls[2][7], "1.3.6.1.4.1.61842.1.1.1.500.11.3.3");
+    EXPECT_EQ(calls[2][11], "sdisk5");
     EXPECT_EQ(calls[3], flag(true));
 }
 
@@ -279,7 +280,7 @@ TEST_F(Confirmation, CommandLines)
 {
     EXPECT_EQ(snmpTrapCommandLine(trap::driveRemoved, trap::objectName, "disk3",
                                   trap::state, 4),
-              "busctl call xyz.openbmc_project.Logging "
+              "busctl --timeout=2 call xyz.openbmc_project.Logging "
               "/xyz/openbmc_project/logging "
               "xyz.openbmc_project.Logging.Create Create ssa{ss} "
               "1.3.6.1.4.1.61842.1.1.1.500.11.3.5 "

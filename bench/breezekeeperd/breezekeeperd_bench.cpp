@@ -199,8 +199,12 @@ int main()
 
     boost::asio::io_context io;
     sdbus::AsioConnection conn(io, sdbus::Bus::newSystem());
-    TimePoint now = std::chrono::system_clock::now();
-    bmcmon::Clock clock = [&now] { return now; };
+    // Both clocks move by hand: `now` is the time that has passed.
+    const TimePoint wallStart = std::chrono::system_clock::now();
+    const auto steadyStart = std::chrono::steady_clock::now();
+    std::chrono::nanoseconds now{0};
+    bmcmon::Clocks clock{.steady = [&] { return steadyStart + now; },
+                         .system = [&] { return wallStart + now; }};
     std::vector<uint32_t> ids;
     for (uint32_t i = 0; i < fans; ++i)
     {

@@ -23,6 +23,46 @@ constexpr const char* operationalStatusInterface =
 
 } // namespace
 
+std::optional<SensorSource> openSensor(sdbus::Bus& bus, const std::string& type,
+                                       const std::string& id,
+                                       DbusHelperInterface* helper,
+                                       const PassiveSensorConfig& info,
+                                       const char* factory, const char* reader)
+{
+    if (helper == nullptr)
+    {
+        std::cerr << factory << ": helper=null" << std::endl;
+        return std::nullopt;
+    }
+    if (!validType(type))
+    {
+        std::cerr << factory << ": invalid type" << std::endl;
+        return std::nullopt;
+    }
+
+    try
+    {
+        SensorSource source;
+        source.watch =
+            watchObject(bus, reader, type, id, *helper, sensorValueInterface);
+        source.path = source.watch->getPath();
+        const std::string& service = source.watch->getService();
+        helper->readSensorValue(service, source.path, source.settings);
+        source.failed = helper->readCriticalAlarms(service, source.path);
+        if (info.skipDbusMinMax)
+        {
+            source.settings.min = 0;
+            source.settings.max = 0;
+        }
+        return source;
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << factory << ": exception: " << e.what() << std::endl;
+        return std::nullopt;
+    }
+}
+
 std::unique_ptr<ReadInterface>
     createDbusPassive(sdbus::Bus& bus, const std::string& type,
                       const std::string& id,
@@ -30,38 +70,14 @@ std::unique_ptr<ReadInterface>
                       const PassiveSensorConfig& info,
                       const std::shared_ptr<DbusPassiveRedundancy>& redundancy)
 {
-    if (helper == nullptr)
+    auto source = openSensor(bus, type, id, helper.get(), info,
+                             "createDbusPassive", "DbusPassive");
+    if (!source)
     {
-        std::cerr << "createDbusPassive: helper=null" << std::endl;
         return nullptr;
     }
-    if (!validType(type))
-    {
-        std::cerr << "createDbusPassive: invalid type" << std::endl;
-        return nullptr;
-    }
-
-    try
-    {
-        std::string path = getSensorPath(type, id);
-        std::string service = helper->lookupService(sensorValueInterface, path);
-        SensorValueProperties settings;
-        helper->readSensorValue(service, path, settings);
-        bool failed = helper->readCriticalAlarms(service, path);
-        if (info.skipDbusMinMax)
-        {
-            settings.min = 0;
-            settings.max = 0;
-        }
-        return std::make_unique<DbusPassive>(bus, type, id, std::move(helper),
-                                             settings, failed, path,
-                                             redundancy);
-    }
-    catch (const std::exception& e)
-    {
-        std::cerr << "createDbusPassive: exception: " << e.what() << std::endl;
-        return nullptr;
-    }
+    return std::make_unique<DbusPassive>(type, id, std::move(helper),
+                                         std::move(*source), redundancy);
 }
 
 DbusPassive::DbusPassive(
@@ -70,26 +86,46 @@ DbusPassive::DbusPassive(
     const SensorValueProperties& settings, bool alarmed,
     const std::string& sensorPath,
     const std::shared_ptr<DbusPassiveRedundancy>& failures) :
-    scale(settings.scale),
-    id(sensorId), helper(std::move(sensorHelper)),
-    max(settings.max * std::pow(10.0, static_cast<double>(settings.scale))),
-    min(settings.min * std::pow(10.0, static_cast<double>(settings.scale))),
-    failed(alarmed), zeroIsFailure(type == "margin"), path(sensorPath),
+    DbusPassive(type, sensorId, std::move(sensorHelper),
+                SensorSource{.path = sensorPath,
+                             .watch = std::make_unique<ObjectWatch>(
+                                 bus, "DbusPassive", getMatch(type, sensorId),
+                                 sensorPath, ""),
+                             .settings = settings,
+                             .failed = alarmed},
+                failures)
+{}
+
+DbusPassive::DbusPassive(
+    const std::string& type, const std::string& sensorId,
+    std::unique_ptr<DbusHelperInterface> sensorHelper, SensorSource source,
+    const std::shared_ptr<DbusPassiveRedundancy>& failures) :
+    watch(std::move(source.watch)),
+    scale(source.settings.scale), id(sensorId), helper(std::move(sensorHelper)),
+    max(applyScale(source.settings.max, source.settings.scale)),
+    min(applyScale(source.settings.min, source.settings.scale)),
+    failed(source.failed), zeroIsFailure(type == "margin"), path(source.path),
     redundancy(failures)
+{
+    watch->follow([this](sdbus::Message& m) { handleSensorSignal(m); },
+                  [this] { readAgain(); });
+    updateValue(source.settings.value, true);
+}
+
+void DbusPassive::readAgain()
 {
     try
     {
-        match = std::make_unique<sdbus::Match>(bus, getMatch(type, id),
-                                               [this](sdbus::Message& m) {
-            handleSensorSignal(m);
-        });
+        SensorValueProperties settings;
+        helper->readSensorValue(watch->getService(), path, settings);
+        setFailed(helper->readCriticalAlarms(watch->getService(), path));
+        updateValue(settings.value, false);
     }
-    catch (const sdbus::Exception& e)
+    catch (const std::exception& e)
     {
-        std::cerr << "DbusPassive: no signals will be followed for " << path
-                  << ": " << e.what() << std::endl;
+        std::cerr << "DbusPassive: cannot read " << path
+                  << " again: " << e.what() << std::endl;
     }
-    updateValue(settings.value, true);
 }
 
 SensorReading DbusPassive::read()
@@ -146,7 +182,7 @@ void DbusPassive::updateValue(double v, bool force)
         }
     }
 
-    v *= std::pow(10.0, static_cast<double>(scale));
+    v = applyScale(v, scale);
     if (zeroIsFailure)
     {
         zeroReading = (v <= 0.0);

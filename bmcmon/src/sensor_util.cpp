@@ -6,6 +6,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
 #pragma GCC diagnostic pop
+#include <cmath>
 #include <set>
 
 namespace bmcmon
@@ -59,6 +60,11 @@ std::string getMatch(const std::string& type, const std::string& id)
            "member='PropertiesChanged',"
            "path='" +
            getSensorPath(type, id) + "'";
+}
+
+double applyScale(double value, int64_t scale)
+{
+    return value * std::pow(10.0, static_cast<double>(scale));
 }
 
 void scaleSensorReading(double min, double max, double& value)

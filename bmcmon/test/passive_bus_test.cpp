@@ -181,6 +181,29 @@ TEST_F(PassiveOnBus, AbsentSensorGivesNoReader)
                     "xyz.openbmc_project.Common.Error.ResourceNotFound"));
 }
 
+TEST_F(PassiveOnBus, ReadAgainWhenPublishedAnew)
+{
+    auto reader = create("FAN0");
+    ASSERT_NE(reader, nullptr);
+
+    // The service restarts: its new instance publishes the sensor, stopped
+    // and alarmed, and sends no change signal.
+    json restarted =
+        service(sensorService, {sensorObject(fan0, {"d", 0.0}, 0, 0, 0, true)});
+    restarted["objectManager"] = "/xyz/openbmc_project/sensors";
+    sim.reset();
+    sim = std::make_unique<testkit::Simulator>(
+        json{{"services", json::array({restarted})}});
+    ASSERT_TRUE(runUntil([&] { return reader->isFailed(); }));
+    EXPECT_EQ(reader->read().value, 0);
+
+    // The object published anew under its object manager.
+    sim->removeObject(sensorService, fan0);
+    sim->addObject(sensorService, sensorObject(fan0, {"d", 2700.0}));
+    ASSERT_TRUE(runUntil([&] { return reader->read().value == 2700; }));
+    EXPECT_FALSE(reader->isFailed());
+}
+
 TEST_F(PassiveOnBus, DestroyedReaderStopsFollowing)
 {
     auto other = create("FAN1");

@@ -6,11 +6,6 @@
 namespace bmcmon
 {
 
-std::chrono::system_clock::time_point systemNow()
-{
-    return std::chrono::system_clock::now();
-}
-
 std::unique_ptr<DbusHelperInterface> newSystemHelper()
 {
     sdbus::Bus bus = sdbus::Bus::newSystem();

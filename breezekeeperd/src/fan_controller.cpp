@@ -3,35 +3,39 @@
 #include "bmcmon/dbus_types.hpp"
 #include "bmcmon/passive_sensor_config.hpp"
 #include "fan_mode.hpp"
+#include "journal/journal.hpp"
 
 #include <sys/stat.h>
+#include <syslog.h>
 
+#include <exception>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 namespace bmcmon
 {
 
 FanController::FanController(sdbus::Bus& readerBus,
                              std::unique_ptr<DbusHelperInterface> ownHelper,
-                             HelperFactory factory, Clock now,
+                             HelperFactory factory, Clocks now,
                              std::shared_ptr<FanEventReporter> events) :
     bus(readerBus),
-    manager(readerBus, factory, now, std::move(events)), powerLimit(readerBus),
-    helper(std::move(ownHelper)), helperFactory(std::move(factory)),
-    clock(std::move(now))
+    manager(readerBus, factory, now, std::move(events)),
+    powerLimit(readerBus, now), helper(std::move(ownHelper)),
+    helperFactory(std::move(factory)), clocks(std::move(now))
 {}
 
 void FanController::initFanController()
 {
-    graceDeadline = clock() + gracePeriod;
+    graceDeadline = clocks.steady() + gracePeriod;
 
     hostState = createHostStateDbusPassive(
         bus, "host", "host0", helperFactory(),
         PassiveSensorConfig{.type = "host",
                             .readPath = "/xyz/openbmc_project/state/host0",
                             .skipDbusMinMax = true},
-        nullptr, clock);
+        nullptr, clocks);
 
     powerLimit.createPowerSensors(helperFactory);
 
@@ -40,7 +44,7 @@ void FanController::initFanController()
         PassiveSensorConfig{.type = "ThermalMode",
                             .readPath = "/xyz/openbmc_project/control/thermal",
                             .skipDbusMinMax = true},
-        nullptr, clock);
+        nullptr, clocks);
 
     if (!hostState)
     {
@@ -98,46 +102,82 @@ void FanController::switchMode(int mode, const char* failure)
     }
 }
 
+bool FanController::refreshHealthCode()
+{
+    try
+    {
+        healthCode = readFanHealth();
+        healthUnreachable = false;
+        return true;
+    }
+    catch (const std::exception& e)
+    {
+        if (!healthUnreachable)
+        {
+            journal::log(LOG_WARNING,
+                         std::string("Fan health state cannot be read, fan "
+                                     "mode decided without it. Error: ") +
+                             e.what());
+            healthUnreachable = true;
+        }
+        return false;
+    }
+}
+
+void FanController::keepFanHealth(bool ok, bool reachable)
+{
+    const int wanted = ok ? HealthCode::good : HealthCode::fail;
+    if (!reachable || healthCode == wanted)
+    {
+        return;
+    }
+    writeFanHealth(ok);
+    refreshHealthCode();
+}
+
 void FanController::evaluateFanMode()
 {
-    std::chrono::system_clock::time_point changeTime{};
+    manager.remakeMissingReaders();
+    powerLimit.remakeMissingReaders(helperFactory);
+
+    std::chrono::steady_clock::time_point changeTime{};
     const int host =
         hostState ? hostState->getHostState(changeTime) : HostPowerState::other;
     const bool ok = manager.confirmFanChanges(host, changeTime);
 
-    if (clock() < graceDeadline)
+    if (clocks.steady() >= graceDeadline)
+    {
+        // The health service is asked at most once for the cache in a
+        // step; when it cannot be, the flag waits for the next step.
+        const bool reachable =
+            healthCode != HealthCode::unknown || refreshHealthCode();
+        keepFanHealth(ok, reachable);
+        if (ok)
+        {
+            applyGoodMode();
+        }
+        else
+        {
+            applyBrokenMode();
+        }
+    }
+    // After the switch: a failure's full speed never waits for its events.
+    manager.sendFanEvents();
+}
+
+void FanController::applyBrokenMode()
+{
+    if (fanMode == FanMode::broken)
     {
         return;
     }
+    std::cerr << "Fan is failed. Transfer Mode: " << fanModeName(fanMode)
+              << " -> Broken" << std::endl;
+    switchMode(FanMode::broken, "Run Fan System failed");
+}
 
-    if (healthCode == HealthCode::unknown)
-    {
-        healthCode = readFanHealth();
-    }
-
-    if (!ok)
-    {
-        if (healthCode != HealthCode::fail)
-        {
-            writeFanHealth(false);
-            healthCode = readFanHealth();
-        }
-        if (fanMode == FanMode::broken)
-        {
-            return;
-        }
-        std::cerr << "Fan is failed. Transfer Mode: " << fanModeName(fanMode)
-                  << " -> Broken" << std::endl;
-        switchMode(FanMode::broken, "Run Fan System failed");
-        return;
-    }
-
-    if (healthCode != HealthCode::good)
-    {
-        writeFanHealth(true);
-        healthCode = readFanHealth();
-    }
-
+void FanController::applyGoodMode()
+{
     if (powerLimit.inPowerLimitRange())
     {
         if (fanMode == FanMode::powerLimit)
@@ -152,19 +192,22 @@ void FanController::evaluateFanMode()
 
     const int mode =
         thermalMode ? thermalMode->getThermalMode() : FanMode::unknown;
-    if (mode != FanMode::custom)
+    if (mode == FanMode::custom)
     {
-        if (mode == fanMode)
-        {
-            return;
-        }
-        std::cerr << "Fan mode is changed. Transfer Mode: "
-                  << fanModeName(fanMode) << " -> " << fanModeName(mode)
-                  << std::endl;
-        switchMode(mode, "Run Fan System failed");
+        applyCustomMode();
         return;
     }
+    if (mode == fanMode)
+    {
+        return;
+    }
+    std::cerr << "Fan mode is changed. Transfer Mode: " << fanModeName(fanMode)
+              << " -> " << fanModeName(mode) << std::endl;
+    switchMode(mode, "Run Fan System failed");
+}
 
+void FanController::applyCustomMode()
+{
     std::time_t fileTime = 0;
     if (!customFileTime(fileTime))
     {

@@ -42,7 +42,7 @@ class FanController
      *  `helperFactory` gives each reader a helper of its own. */
     FanController(sdbus::Bus& bus, std::unique_ptr<DbusHelperInterface> helper,
                   HelperFactory helperFactory = newSystemHelper,
-                  Clock clock = systemNow,
+                  Clocks clocks = {},
                   std::shared_ptr<FanEventReporter> events =
                       std::make_shared<FanEventReporter>());
 
@@ -58,12 +58,15 @@ class FanController
     /** Makes the fan readers and loads the confirmed fan states. */
     void assignFanIds(std::vector<uint32_t> ids);
 
-    /** One monitor step. Throws what the read of the health flag throws
-     *  (the health service cannot be asked) and what the fan manager
-     *  throws. */
+    /** One monitor step: makes the readers still missing, confirms fan
+     *  changes, decides and applies the health flag and the fan mode (after
+     *  the grace period), then sends the events of the confirmations. A
+     *  health service that cannot be asked holds up nothing: the mode is
+     *  decided all the same and the flag is tried again next step. */
     void evaluateFanMode();
 
-    /** The fan health flag as a HealthCode; 0 when the reply lacks it. */
+    /** The fan health flag as a HealthCode; 0 when the reply lacks it.
+     *  Throws what the read throws. */
     int readFanHealth();
     /** Writes the fan health flag; failures are reported, not thrown. */
     void writeFanHealth(bool ok);
@@ -105,19 +108,29 @@ class FanController
   private:
     /** Switches to `mode`, logging `failure` when the switch fails. */
     void switchMode(int mode, const char* failure);
+    /** The health cache from the health service; false when it cannot be
+     *  asked (written to the journal once until it can again). */
+    bool refreshHealthCode();
+    /** Sets the flag to `ok` unless the cache says it is so already. */
+    void keepFanHealth(bool ok, bool reachable);
+    void applyBrokenMode();
+    void applyGoodMode();
+    void applyCustomMode();
 
     sdbus::Bus& bus;
     FanManager manager;
     PowerLimitCheck powerLimit;
     int fanMode = 0;
     std::unique_ptr<HostStateDbusPassive> hostState;
-    std::chrono::system_clock::time_point graceDeadline{};
+    std::chrono::steady_clock::time_point graceDeadline{};
     std::unique_ptr<ThermalModeDbusPassive> thermalMode;
     std::time_t customTime = noCustomTime;
     int healthCode = HealthCode::unknown;
     std::unique_ptr<DbusHelperInterface> helper;
     HelperFactory helperFactory;
-    Clock clock;
+    Clocks clocks;
+    /** The health service could not be asked, and that was written. */
+    bool healthUnreachable = false;
 };
 
 } // namespace bmcmon

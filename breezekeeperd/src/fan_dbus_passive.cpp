@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <iostream>
-#include <limits>
 #include <optional>
 
 namespace bmcmon
@@ -19,9 +18,51 @@ constexpr const char* sensorValueInterface = "xyz.openbmc_project.Sensor.Value";
 constexpr const char* criticalInterface =
     "xyz.openbmc_project.Sensor.Threshold.Critical";
 
-double powerOfTen(int64_t scale)
+/** What one signal of a tachometer changes. */
+struct FanChange
 {
-    return std::pow(10.0, static_cast<double>(scale));
+    std::optional<double> value;
+    std::optional<bool> low;
+    std::optional<bool> high;
+};
+
+/** Takes the changed property `name` (of type `contents`) at m's variant
+ *  into `change` when it is one the reader follows on that interface and
+ *  of a usable type; false to have it skipped (an unusable type is
+ *  reported). */
+bool takeFanProperty(sdbus::Message& m, bool valueInterface,
+                     const std::string& name, const std::string& contents,
+                     const std::string& path, FanChange& change)
+{
+    const bool wanted = valueInterface ? name == "Value"
+                                       : (name == "CriticalAlarmLow" ||
+                                          name == "CriticalAlarmHigh");
+    if (!wanted)
+    {
+        return false;
+    }
+    const bool usable =
+        valueInterface ? isNumberSignature(contents) : contents == "b";
+    if (!usable)
+    {
+        std::cerr << "FanDbusPassive: ignoring " << name << " of " << path
+                  << ": unexpected type " << contents << std::endl;
+        return false;
+    }
+    auto v = readVariant<ChangedPropertyValue>(m);
+    if (valueInterface)
+    {
+        change.value = toDouble(v);
+    }
+    else if (name == "CriticalAlarmLow")
+    {
+        change.low = std::get<bool>(v);
+    }
+    else
+    {
+        change.high = std::get<bool>(v);
+    }
+    return true;
 }
 
 } // namespace
@@ -31,66 +72,30 @@ std::unique_ptr<ReadInterface> createFanDbusPassive(
     uint32_t fanId, std::unique_ptr<DbusHelperInterface>&& helper,
     const PassiveSensorConfig& info, ManagerSubscriber* subscriber)
 {
-    if (helper == nullptr)
+    auto source = openSensor(bus, type, id, helper.get(), info,
+                             "createFanDbusPassive", "FanDbusPassive");
+    if (!source)
     {
-        std::cerr << "createFanDbusPassive: helper=null" << std::endl;
         return nullptr;
     }
-    if (!validType(type))
-    {
-        std::cerr << "createFanDbusPassive: invalid type" << std::endl;
-        return nullptr;
-    }
-
-    std::string path = getSensorPath(type, id);
-    SensorValueProperties settings;
-    bool failed = false;
-    try
-    {
-        std::string service = helper->lookupService(sensorValueInterface, path);
-        helper->readSensorValue(service, path, settings);
-        failed = helper->readCriticalAlarms(service, path);
-    }
-    catch (const std::exception& e)
-    {
-        std::cerr << "createFanDbusPassive: exception: " << e.what()
-                  << std::endl;
-        return nullptr;
-    }
-    if (info.skipDbusMinMax)
-    {
-        settings.min = 0;
-        settings.max = 0;
-    }
-    return std::make_unique<FanDbusPassive>(bus, type, id, fanId,
-                                            std::move(helper), settings, failed,
-                                            path, subscriber);
+    return std::make_unique<FanDbusPassive>(id, fanId, std::move(helper),
+                                            std::move(*source), subscriber);
 }
 
 FanDbusPassive::FanDbusPassive(
-    sdbus::Bus& bus, const std::string& type, const std::string& sensorId,
-    uint32_t fan, std::unique_ptr<DbusHelperInterface> sensorHelper,
-    const SensorValueProperties& settings, bool alarmed,
-    const std::string& sensorPath, ManagerSubscriber* manager) :
-    scale(settings.scale),
-    id(sensorId), fanId(fan), helper(std::move(sensorHelper)),
-    max(settings.max * powerOfTen(settings.scale)),
-    min(settings.min * powerOfTen(settings.scale)), failed(alarmed),
-    subscriber(manager), path(sensorPath)
+    const std::string& sensorId, uint32_t fan,
+    std::unique_ptr<DbusHelperInterface> sensorHelper, SensorSource source,
+    ManagerSubscriber* manager) :
+    watch(std::move(source.watch)),
+    scale(source.settings.scale), id(sensorId), fanId(fan),
+    helper(std::move(sensorHelper)),
+    max(applyScale(source.settings.max, source.settings.scale)),
+    min(applyScale(source.settings.min, source.settings.scale)),
+    failed(source.failed), subscriber(manager), path(source.path)
 {
-    try
-    {
-        match = std::make_unique<sdbus::Match>(bus, getMatch(type, sensorId),
-                                               [this](sdbus::Message& m) {
-            handleFanSignal(m);
-        });
-    }
-    catch (const sdbus::Exception& e)
-    {
-        std::cerr << "FanDbusPassive: no signals will be followed for " << path
-                  << ": " << e.what() << std::endl;
-    }
-    updateFanValue(settings.value, true);
+    watch->follow([this](sdbus::Message& m) { handleFanSignal(m); },
+                  [this] { readAgain(); });
+    updateFanValue(source.settings.value, true);
     if (subscriber != nullptr)
     {
         subscriber->notifyStateChanged(fanId);
@@ -111,12 +116,11 @@ bool FanDbusPassive::isFailed()
 
 void FanDbusPassive::updateFanValue(double v, bool force)
 {
-    if ((std::isnan(v) || std::fabs(v) > std::numeric_limits<double>::max()) &&
-        !force)
+    if (!std::isfinite(v) && !force)
     {
         return;
     }
-    v *= powerOfTen(scale);
+    v = applyScale(v, scale);
     scaleSensorReading(min, max, v);
     setFanValue(v);
 }
@@ -124,17 +128,20 @@ void FanDbusPassive::updateFanValue(double v, bool force)
 void FanDbusPassive::setFanValue(double v)
 {
     double old = 0.0;
-    bool flipped = false;
+    bool changed = false;
     {
         std::lock_guard<std::mutex> guard(lock);
         old = value;
-        bool wasFailed = failed;
+        const bool wasFailed = failed;
+        // The first value has no previous one to differ from.
+        const bool verdictChanged = hasValue && ((old < 1.0) != (v < 1.0));
         value = v;
+        hasValue = true;
         failed = (v < 1.0);
         updated = std::chrono::system_clock::now();
-        flipped = (failed != wasFailed);
+        changed = (failed != wasFailed) || verdictChanged;
     }
-    if (!flipped)
+    if (!changed)
     {
         return;
     }
@@ -148,50 +155,20 @@ void FanDbusPassive::setFanValue(double v)
 
 void FanDbusPassive::handleFanSignal(sdbus::Message& message)
 {
-    std::optional<double> newValue;
-    std::optional<bool> low;
-    std::optional<bool> high;
-    std::string intf;
+    FanChange change;
     try
     {
+        std::string intf;
         message.read(intf);
         if (intf != sensorValueInterface && intf != criticalInterface)
         {
             return;
         }
+        const bool valueInterface = (intf == sensorValueInterface);
         forEachChanged(
             message, [&](const std::string& name, const std::string& contents) {
-                bool wanted = (intf == sensorValueInterface)
-                                  ? name == "Value"
-                                  : (name == "CriticalAlarmLow" ||
-                                     name == "CriticalAlarmHigh");
-                if (!wanted)
-                {
-                    return false;
-                }
-                bool usable = (name == "Value") ? isNumberSignature(contents)
-                                                : contents == "b";
-                if (!usable)
-                {
-                    std::cerr << "FanDbusPassive: ignoring " << name << " of "
-                              << path << ": unexpected type " << contents
-                              << std::endl;
-                    return false;
-                }
-                auto v = readVariant<ChangedPropertyValue>(message);
-                if (name == "Value")
-                {
-                    newValue = toDouble(v);
-                }
-                else if (name == "CriticalAlarmLow")
-                {
-                    low = std::get<bool>(v);
-                }
-                else
-                {
-                    high = std::get<bool>(v);
-                }
-                return true;
+                return takeFanProperty(message, valueInterface, name, contents,
+                                       path, change);
             });
     }
     catch (const sdbus::Exception& e)
@@ -201,14 +178,37 @@ void FanDbusPassive::handleFanSignal(sdbus::Message& message)
         return;
     }
 
-    if (newValue)
+    if (change.value)
     {
-        updateFanValue(*newValue, false);
+        updateFanValue(*change.value, false);
     }
-    if (low || high)
+    if (change.low || change.high)
     {
         std::lock_guard<std::mutex> guard(lock);
-        failed = low.value_or(false) || high.value_or(false);
+        failed = change.low.value_or(false) || change.high.value_or(false);
+    }
+}
+
+void FanDbusPassive::readAgain()
+{
+    try
+    {
+        SensorValueProperties settings;
+        helper->readSensorValue(watch->getService(), path, settings);
+        const bool alarmed =
+            helper->readCriticalAlarms(watch->getService(), path);
+        if (std::isfinite(settings.value))
+        {
+            updateFanValue(settings.value, false);
+            return;
+        }
+        std::lock_guard<std::mutex> guard(lock);
+        failed = alarmed;
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << "FanDbusPassive: cannot read " << path
+                  << " again: " << e.what() << std::endl;
     }
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "bmcmon/dbus_helper_interface.hpp"
+#include "bmcmon/dbus_passive.hpp"
 #include "bmcmon/dbus_types.hpp"
+#include "bmcmon/object_watch.hpp"
 #include "bmcmon/passive_sensor_config.hpp"
 #include "bmcmon/read_interface.hpp"
 #include "manager_subscriber.hpp"
 #include "sdbus/bus.hpp"
-#include "sdbus/match.hpp"
 #include "sdbus/message.hpp"
 
 #include <chrono>
@@ -19,20 +20,19 @@ namespace bmcmon
 {
 
 /** The tachometer of one fan: its last reading and whether the fan is
- *  failed, that is, whether the reading is below 1.0. A flip of the failed
- *  flag is told to the subscriber. */
+ *  failed, that is, whether the reading is below 1.0. A change of the
+ *  failed flag, or of the verdict of the reading, is told to the
+ *  subscriber. */
 class FanDbusPassive : public ReadInterface
 {
   public:
-    /** Follows the sensor's PropertiesChanged signals on `bus` (the event
-     *  loop's connection), stores the first value and then notifies the
-     *  subscriber once, so the fan gets confirmed at the next pass. The
-     *  subscriber must outlive the reader. */
-    FanDbusPassive(sdbus::Bus& bus, const std::string& type,
-                   const std::string& id, uint32_t fanId,
+    /** A reader of what openSensor found: follows its watch from now on,
+     *  stores the first value and then notifies the subscriber once, so the
+     *  fan gets confirmed at the next pass. The subscriber must outlive the
+     *  reader. */
+    FanDbusPassive(const std::string& id, uint32_t fanId,
                    std::unique_ptr<DbusHelperInterface> helper,
-                   const SensorValueProperties& settings, bool failed,
-                   const std::string& path, ManagerSubscriber* subscriber);
+                   SensorSource source, ManagerSubscriber* subscriber);
 
     FanDbusPassive(const FanDbusPassive&) = delete;
     FanDbusPassive& operator=(const FanDbusPassive&) = delete;
@@ -46,8 +46,10 @@ class FanDbusPassive : public ReadInterface
      *  range, when one is set) and stores it. A value that is not finite is
      *  ignored unless `force` is set. */
     void updateFanValue(double value, bool force);
-    /** Stores the value; when the failed flag flips, tells the subscriber
-     *  and writes a line on standard error. */
+    /** Stores the value. When the failed flag flips, or the value is on the
+     *  other side of 1.0 than the previous one (a critical alarm may have
+     *  set the flag in between), tells the subscriber once and writes a
+     *  line on standard error. */
     void setFanValue(double value);
 
     /** One PropertiesChanged signal of the sensor. Never throws: a signal
@@ -55,14 +57,20 @@ class FanDbusPassive : public ReadInterface
      *  ignored. */
     void handleFanSignal(sdbus::Message& message);
 
+    /** Reads the sensor again, as at creation: a finite value decides the
+     *  flag as a signal's would; otherwise the critical alarms set it. A
+     *  failed read is reported and changes nothing. */
+    void readAgain();
+
   private:
-    std::unique_ptr<sdbus::Match> match;
+    std::unique_ptr<ObjectWatch> watch;
     int64_t scale;
     std::string id;
     uint32_t fanId;
     std::unique_ptr<DbusHelperInterface> helper;
     std::mutex lock;
     double value = 0.0;
+    bool hasValue = false;
     double max;
     double min;
     bool failed;

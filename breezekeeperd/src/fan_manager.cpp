@@ -60,10 +60,10 @@ void runModeCommand(const char* command)
 
 } // namespace
 
-FanManager::FanManager(sdbus::Bus& readerBus, HelperFactory factory, Clock now,
+FanManager::FanManager(sdbus::Bus& readerBus, HelperFactory factory, Clocks now,
                        std::shared_ptr<FanEventReporter> reporter) :
     bus(readerBus),
-    helperFactory(std::move(factory)), clock(std::move(now)),
+    helperFactory(std::move(factory)), clocks(std::move(now)),
     events(std::move(reporter))
 {}
 
@@ -74,54 +74,80 @@ void FanManager::notifyStateChanged(uint32_t fanId)
 }
 
 bool FanManager::confirmFanChanges(
-    int hostState, std::chrono::system_clock::time_point hostChangeTime)
+    int hostState, std::chrono::steady_clock::time_point hostChangeTime)
 {
-    const auto now = clock();
+    const auto now = clocks.steady();
     const auto deadline = hostChangeTime + hostSettleDelay;
 
-    uint32_t flipped = 0;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        flipped = pending;
-        pending = 0;
-    }
-
-    if (flipped != 0)
-    {
-        for (uint32_t id : fanIds)
-        {
-            if ((flipped & fanBit(id)) == 0)
-            {
-                continue;
-            }
-            const bool current =
-                id < readers.size() && readers[id] && readers[id]->isFailed();
-            const bool recorded = (confirmed & fanBit(id)) != 0;
-            auto it = changes.find(id);
-            if (it == changes.end())
-            {
-                changes.emplace(id, PendingFanChange{id, current, now});
-                std::cerr << "Fan is added to be confirmed. id: " << id
-                          << ", recordFailed: " << recorded
-                          << ", currentFailed: " << current << std::endl;
-            }
-            else if (it->second.failed != current)
-            {
-                std::cerr << "Change its state to be confirmed. id: " << id
-                          << ", recordFailed: " << recorded
-                          << ", confirmFailed: " << it->second.failed << " -> "
-                          << current << std::endl;
-                it->second.failed = current;
-                it->second.since = now;
-            }
-        }
-    }
+    notePendingChanges(takePending(), now);
 
     if (now < deadline || hostState != HostPowerState::running)
     {
         return confirmed == 0;
     }
 
+    const std::vector<uint32_t> done = confirmSettled(now, deadline);
+    if (!done.empty())
+    {
+        reportRedundancy();
+        for (uint32_t id : done)
+        {
+            changes.erase(id);
+        }
+    }
+    return confirmed == 0;
+}
+
+uint32_t FanManager::takePending()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    uint32_t flipped = pending;
+    pending = 0;
+    return flipped;
+}
+
+void FanManager::notePendingChanges(uint32_t flipped,
+                                    std::chrono::steady_clock::time_point now)
+{
+    for (uint32_t id : fanIds)
+    {
+        // A fan without a reader has no state to confirm: its bit is
+        // dropped (its marker still counts).
+        if ((flipped & fanBit(id)) == 0 || id >= readers.size() || !readers[id])
+        {
+            continue;
+        }
+        const bool current = readers[id]->isFailed();
+        const bool recorded = (confirmed & fanBit(id)) != 0;
+        auto it = changes.find(id);
+        if (it == changes.end())
+        {
+            changes.emplace(id, PendingFanChange{id, current, now});
+            std::cerr << "Fan is added to be confirmed. id: " << id
+                      << ", recordFailed: " << recorded
+                      << ", currentFailed: " << current << std::endl;
+        }
+        else if (it->second.failed != current)
+        {
+            std::cerr << "Change its state to be confirmed. id: " << id
+                      << ", recordFailed: " << recorded
+                      << ", confirmFailed: " << it->second.failed << " -> "
+                      << current << std::endl;
+            it->second.failed = current;
+            it->second.since = now;
+        }
+    }
+}
+
+std::vector<uint32_t>
+    FanManager::confirmSettled(std::chrono::steady_clock::time_point now,
+                               std::chrono::steady_clock::time_point deadline)
+{
+    // The report time is shown on the system clock.
+    const auto reportTime =
+        clocks.system() +
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            deadline - now);
     std::vector<uint32_t> done;
     for (const auto& [id, change] : changes)
     {
@@ -133,14 +159,15 @@ bool FanManager::confirmFanChanges(
         std::cerr << "Fan status confirmed. FanId: " << id
                   << ", Failed: " << change.failed
                   << ", recordFailed: " << recorded
-                  << ", RepotTime: " << ctimeText(deadline) << std::endl;
+                  << ", RepotTime: " << ctimeText(reportTime) << std::endl;
+        const int fan = static_cast<int>(id);
         if (change.failed && !recorded)
         {
-            events->fanRemoved(static_cast<int>(id));
+            unsent.emplace_back([this, fan] { events->fanRemoved(fan); });
         }
         else if (!change.failed && recorded)
         {
-            events->fanInserted(static_cast<int>(id));
+            unsent.emplace_back([this, fan] { events->fanInserted(fan); });
         }
         if (change.failed)
         {
@@ -153,32 +180,40 @@ bool FanManager::confirmFanChanges(
         done.push_back(id);
         saveFanState(id, change.failed);
     }
+    return done;
+}
 
-    if (!done.empty())
+void FanManager::reportRedundancy()
+{
+    uint32_t count = 0;
+    for (uint32_t id : fanIds)
     {
-        uint32_t count = 0;
-        for (uint32_t id : fanIds)
+        if ((confirmed & fanBit(id)) != 0)
         {
-            if ((confirmed & fanBit(id)) != 0)
-            {
-                ++count;
-            }
-        }
-        if (lastFailedCount <= 1 && count > 1)
-        {
-            events->fanRedundancyLost(static_cast<int>(count));
-        }
-        else if (lastFailedCount > 1 && count <= 1)
-        {
-            events->fanRedundancyRegained();
-        }
-        lastFailedCount = count;
-        for (uint32_t id : done)
-        {
-            changes.erase(id);
+            ++count;
         }
     }
-    return confirmed == 0;
+    const int failedFans = static_cast<int>(count);
+    if (lastFailedCount <= 1 && count > 1)
+    {
+        unsent.emplace_back(
+            [this, failedFans] { events->fanRedundancyLost(failedFans); });
+    }
+    else if (lastFailedCount > 1 && count <= 1)
+    {
+        unsent.emplace_back([this] { events->fanRedundancyRegained(); });
+    }
+    lastFailedCount = count;
+}
+
+void FanManager::sendFanEvents()
+{
+    std::vector<std::function<void()>> batch;
+    batch.swap(unsent);
+    for (const auto& send : batch)
+    {
+        send();
+    }
 }
 
 void FanManager::setupFans(const std::vector<uint32_t>& ids)
@@ -191,21 +226,45 @@ void FanManager::setupFans(const std::vector<uint32_t>& ids)
                       << "), not monitored: " << id << std::endl;
             continue;
         }
-        const std::string name = "FAN" + std::to_string(id);
-        PassiveSensorConfig config{
-            .type = "fan",
-            .readPath = "/xyz/openbmc_project/sensors/fan_tach/" + name,
-            .skipDbusMinMax = true};
-        auto reader = createFanDbusPassive(bus, "fan", name, id,
-                                           helperFactory(), config, this);
-        if (readers.size() < id + 1)
-        {
-            readers.resize(id + 1);
-        }
-        readers[id] = std::move(reader);
+        makeReader(id);
         fanIds.push_back(id);
     }
     loadFanStates();
+}
+
+void FanManager::makeReader(uint32_t id)
+{
+    const std::string name = "FAN" + std::to_string(id);
+    PassiveSensorConfig config{
+        .type = "fan",
+        .readPath = "/xyz/openbmc_project/sensors/fan_tach/" + name,
+        .skipDbusMinMax = true};
+    lastTried[id] = clocks.steady();
+    auto reader = createFanDbusPassive(bus, "fan", name, id, helperFactory(),
+                                       config, this);
+    if (readers.size() < id + 1)
+    {
+        readers.resize(id + 1);
+    }
+    readers[id] = std::move(reader);
+}
+
+void FanManager::remakeMissingReaders()
+{
+    const auto now = clocks.steady();
+    for (uint32_t id : fanIds)
+    {
+        if (readers[id])
+        {
+            continue;
+        }
+        auto tried = lastTried.find(id);
+        if (tried != lastTried.end() && now - tried->second < readerRetryDelay)
+        {
+            continue;
+        }
+        makeReader(id);
+    }
 }
 
 void FanManager::loadFanStates()
@@ -252,7 +311,13 @@ void FanManager::saveFanState(uint32_t fanId, bool failed)
         }
         return;
     }
-    std::filesystem::remove(path);
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    if (ec)
+    {
+        std::cerr << "Failed to remove fan state file " << path << ": "
+                  << ec.message() << std::endl;
+    }
 }
 
 bool FanManager::writePowerCapFlag(const char* text)
@@ -270,9 +335,12 @@ bool FanManager::applyFanMode(int mode)
 {
     if (mode == FanMode::broken)
     {
+        // Nothing keeps the fans from full speed.
         if (!writePowerCapFlag("false"))
         {
-            return false;
+            std::cerr << "Warning. Write power cap flag failed. File: "
+                      << powerCapFlagFile << ", Error: " << std::strerror(errno)
+                      << std::endl;
         }
         runModeCommand("systemctl stop fan-speed-control");
         runModeCommand("bash /usr/bin/fan-max-speed.sh");

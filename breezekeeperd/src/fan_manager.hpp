@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,8 +23,8 @@ struct PendingFanChange
     uint32_t fanId;
     /** The state to be confirmed. */
     bool failed;
-    /** When this state was first seen. */
-    std::chrono::system_clock::time_point since;
+    /** When this state was first seen (steady clock). */
+    std::chrono::steady_clock::time_point since;
 };
 
 /** Turns the failed flags of the fan readers into confirmed fan states.
@@ -45,12 +46,14 @@ class FanManager : public ManagerSubscriber
 
     static constexpr std::chrono::seconds confirmDelay{10};
     static constexpr std::chrono::seconds hostSettleDelay{60};
+    /** How often a fan without a reader is tried again. */
+    static constexpr std::chrono::seconds readerRetryDelay{10};
 
     /** `bus` is the connection on which the fan readers follow their
      *  sensors; `helperFactory` gives each reader its query helper. */
     explicit FanManager(sdbus::Bus& bus,
                         HelperFactory helperFactory = newSystemHelper,
-                        Clock clock = systemNow,
+                        Clocks clocks = {},
                         std::shared_ptr<FanEventReporter> events =
                             std::make_shared<FanEventReporter>());
 
@@ -61,13 +64,22 @@ class FanManager : public ManagerSubscriber
     void notifyStateChanged(uint32_t fanId) override;
 
     /** One pass of confirmation (see the class). `hostState` is a
-     *  HostPowerState code, `hostChangeTime` the time of its last change.
-     *  Returns whether no fan is confirmed failed. Throws
-     *  std::filesystem::filesystem_error when a marker file cannot be
-     *  removed. */
+     *  HostPowerState code, `hostChangeTime` the steady-clock time of its
+     *  last change. Returns whether no fan is confirmed failed. The events
+     *  of what it confirms wait for sendFanEvents. A fan without a reader
+     *  is not put under confirmation; its marker still counts. */
     bool
         confirmFanChanges(int hostState,
-                          std::chrono::system_clock::time_point hostChangeTime);
+                          std::chrono::steady_clock::time_point hostChangeTime);
+
+    /** Runs the events of the confirmations made since the last call, in
+     *  the order they were made. */
+    void sendFanEvents();
+
+    /** Tries again to make the reader of each listed fan that has none,
+     *  at most every readerRetryDelay per fan. A reader made notifies, so
+     *  its fan is put under confirmation at the next confirmFanChanges. */
+    void remakeMissingReaders();
 
     /** Makes a tachometer reader per fan (sensor "FAN<id>"), lists the ids
      *  in this order, then loads the confirmed states from the marker
@@ -79,18 +91,21 @@ class FanManager : public ManagerSubscriber
     void loadFanStates();
 
     /** Creates (failed) or removes (not failed) the fan's marker file. A
-     *  marker that cannot be written is reported on standard error; one
-     *  that cannot be removed throws std::filesystem::filesystem_error. */
+     *  marker that cannot be written, or removed (other than because it is
+     *  missing), is reported on standard error. */
     void saveFanState(uint32_t fanId, bool failed);
 
     /** Switches the fan-control service to `mode` (a FanMode code): writes
      *  the power-cap flag file ("true" for the power-limit mode, "false"
      *  otherwise), then stops it and runs the full-speed script (broken),
-     *  or restarts it. False only when the flag file cannot be written; a
-     *  failing command is reported and the switch still counts. */
+     *  or restarts it. False when the flag file cannot be written, except
+     *  for the broken mode: the fans go to full speed all the same and the
+     *  failure is reported. A failing command is reported and the switch
+     *  still counts. */
     bool applyFanMode(int mode);
 
-    /** Writes `text` as the whole power-cap flag file; false on failure. */
+    /** Writes `text` as the whole power-cap flag file; false on failure,
+     *  with errno telling why. */
     bool writePowerCapFlag(const char* text);
 
     /** Bit n set while fan n is confirmed failed. */
@@ -115,6 +130,15 @@ class FanManager : public ManagerSubscriber
     }
 
   private:
+    void makeReader(uint32_t id);
+    uint32_t takePending();
+    void notePendingChanges(uint32_t flipped,
+                            std::chrono::steady_clock::time_point now);
+    std::vector<uint32_t>
+        confirmSettled(std::chrono::steady_clock::time_point now,
+                       std::chrono::steady_clock::time_point deadline);
+    void reportRedundancy();
+
     std::mutex lock;
     uint32_t pending = 0;
     sdbus::Bus& bus;
@@ -124,8 +148,12 @@ class FanManager : public ManagerSubscriber
     std::map<uint32_t, PendingFanChange> changes;
     std::vector<uint32_t> fanIds;
     HelperFactory helperFactory;
-    Clock clock;
+    Clocks clocks;
     std::shared_ptr<FanEventReporter> events;
+    /** The events of confirmations made, waiting for sendFanEvents. */
+    std::vector<std::function<void()>> unsent;
+    /** When the reader of a fan was last tried, by fan id. */
+    std::map<uint32_t, std::chrono::steady_clock::time_point> lastTried;
 };
 
 } // namespace bmcmon

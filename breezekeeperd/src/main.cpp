@@ -5,9 +5,10 @@
 #include "bmcmon/dbus_helper.hpp"
 #include "fan_controller.hpp"
 #include "fan_ids.hpp"
+#include "journal/journal.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
-#include "journal/journal.hpp"
+#include "sdbus/error.hpp"
 
 #include <syslog.h>
 
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +44,7 @@ struct Daemon
     sdbus::AsioConnection defaultConnection{io, sdbus::Bus::defaultSystem()};
     sdbus::AsioConnection spareConnection{io, sdbus::Bus::newSystem()};
     sdbus::AsioConnection readerConnection{io, sdbus::Bus::newSystem()};
+    bmcmon::DbusHelper& processHelper = bmcmon::initDbusHelper();
     bmcmon::FanController controller{readerConnection.bus(),
                                      bmcmon::newSystemHelper()};
     std::optional<boost::asio::steady_timer> monitorTimer;
@@ -89,59 +92,95 @@ struct Daemon
     }
 };
 
-} // namespace
-
-int main(int argc, char** argv)
+/** The fan ids of the command line, or nothing with the status to end
+ *  with: help asked for (0), a command-line error (CLI11's status), no fan
+ *  id or one out of range (255). Needs no bus. */
+std::optional<std::vector<uint32_t>> parseOptions(int argc, char** argv,
+                                                  int& status)
 {
+    std::string fanOption;
+    CLI::App app{"OpenBMC Fan Control Daemon"};
+    app.add_option("-f,--fan", fanOption, "Fan ID List to be monitor");
     try
     {
-        bmcmon::initDbusHelper();
-        Daemon daemon;
+        app.parse(argc, argv);
+    }
+    catch (const CLI::ParseError& e)
+    {
+        status = app.exit(e);
+        return std::nullopt;
+    }
 
-        journal::messageWithLocation(LOG_INFO, __FILE__, startedLine,
-                                            "main", "breezekeeper started");
+    std::vector<uint32_t> fanIds;
+    try
+    {
+        fanIds = bmcmon::parseFanIds(fanOption);
+    }
+    catch (const std::out_of_range& e)
+    {
+        std::cerr << e.what() << std::endl;
+        journal::messageWithLocation(LOG_ERR, __FILE__, __LINE__, "main",
+                                     e.what());
+        status = 255;
+        return std::nullopt;
+    }
+    if (fanIds.empty())
+    {
+        journal::messageWithLocation(LOG_INFO, __FILE__, noFanLine, "main",
+                                     "FAN ID is NOT specified");
+        status = 255;
+        return std::nullopt;
+    }
+    return fanIds;
+}
 
-        std::string fanOption;
-        CLI::App app{"OpenBMC Fan Control Daemon"};
-        app.add_option("-f,--fan", fanOption, "Fan ID List to be monitor");
-        try
-        {
-            app.parse(argc, argv);
-        }
-        catch (const CLI::ParseError& e)
-        {
-            return app.exit(e);
-        }
-
-        std::vector<uint32_t> fanIds;
-        try
-        {
-            fanIds = bmcmon::parseFanIds(fanOption);
-        }
-        catch (const std::out_of_range& e)
-        {
-            std::cerr << e.what() << std::endl;
-            journal::messageWithLocation(LOG_ERR, __FILE__, __LINE__,
-                                                "main", e.what());
-            return -1;
-        }
-        if (fanIds.empty())
-        {
-            journal::messageWithLocation(LOG_INFO, __FILE__, noFanLine,
-                                                "main",
-                                                "FAN ID is NOT specified");
-            return -1;
-        }
-
-        daemon.controller.initFanController();
-        daemon.controller.assignFanIds(fanIds);
-        daemon.startMonitorTimer();
-        daemon.io.run();
-        return daemon.status;
+/** Brings the daemon up and runs it until it ends: 255 when the bus cannot
+ *  be reached at start-up, 1 when the fans cannot be monitored or a pass
+ *  fails. */
+int runDaemon(const std::vector<uint32_t>& fanIds)
+{
+    std::unique_ptr<Daemon> daemon;
+    try
+    {
+        daemon = std::make_unique<Daemon>();
+        daemon->controller.initFanController();
+        daemon->controller.assignFanIds(fanIds);
+    }
+    catch (const sdbus::Exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 255;
     }
     catch (const std::exception& e)
     {
         std::cerr << e.what() << std::endl;
         return 1;
     }
+
+    try
+    {
+        daemon->startMonitorTimer();
+        daemon->io.run();
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
+    return daemon->status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    journal::messageWithLocation(LOG_INFO, __FILE__, startedLine, "main",
+                                 "breezekeeper started");
+    int status = 0;
+    auto fanIds = parseOptions(argc, argv, status);
+    if (!fanIds)
+    {
+        return status;
+    }
+    return runDaemon(*fanIds);
 }

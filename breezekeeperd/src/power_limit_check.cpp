@@ -30,9 +30,36 @@ int32_t wholeWatts(double watts)
 
 } // namespace
 
-PowerLimitCheck::PowerLimitCheck(sdbus::Bus& readerBus) : bus(readerBus) {}
+PowerLimitCheck::PowerLimitCheck(sdbus::Bus& readerBus, Clocks now) :
+    bus(readerBus), clocks(std::move(now))
+{}
 
 void PowerLimitCheck::createPowerSensors(const HelperFactory& helperFactory)
+{
+    lastTried = clocks.steady();
+    makeTotalPowerReader(helperFactory);
+    makePowerCapReader(helperFactory);
+}
+
+void PowerLimitCheck::remakeMissingReaders(const HelperFactory& helperFactory)
+{
+    const auto now = clocks.steady();
+    if ((totalPower && powerCap) || now - lastTried < readerRetryDelay)
+    {
+        return;
+    }
+    lastTried = now;
+    if (!totalPower)
+    {
+        makeTotalPowerReader(helperFactory);
+    }
+    if (!powerCap)
+    {
+        makePowerCapReader(helperFactory);
+    }
+}
+
+void PowerLimitCheck::makeTotalPowerReader(const HelperFactory& helperFactory)
 {
     totalPower = createDbusPassive(
         bus, "power", "total_power", helperFactory(),
@@ -41,13 +68,17 @@ void PowerLimitCheck::createPowerSensors(const HelperFactory& helperFactory)
             .readPath = "/xyz/openbmc_project/sensors/power/total_power",
             .skipDbusMinMax = true},
         nullptr);
+}
+
+void PowerLimitCheck::makePowerCapReader(const HelperFactory& helperFactory)
+{
     powerCap = createPowerCapDbusPassive(
         bus, "powercap", "power_cap", helperFactory(),
         PassiveSensorConfig{.type = "powercap",
                             .readPath =
                                 "/xyz/openbmc_project/control/host0/power_cap",
                             .skipDbusMinMax = true},
-        nullptr);
+        nullptr, clocks);
 }
 
 bool PowerLimitCheck::inPowerLimitRange()

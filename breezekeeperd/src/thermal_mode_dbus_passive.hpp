@@ -1,43 +1,26 @@
 #pragma once
 
 #include "bmcmon/dbus_helper_interface.hpp"
-#include "bmcmon/dbus_passive_redundancy.hpp"
 #include "bmcmon/dbus_types.hpp"
-#include "bmcmon/passive_sensor_config.hpp"
-#include "bmcmon/read_interface.hpp"
-#include "factories.hpp"
-#include "sdbus/bus.hpp"
-#include "sdbus/match.hpp"
-#include "sdbus/message.hpp"
-
-#include <chrono>
-#include <memory>
-#include <mutex>
-#include <string>
+#include "setting_dbus_passive.hpp"
 
 namespace bmcmon
 {
 
 /** The thermal mode the user chose, as a FanMode code (2 to 5), kept
- *  current from the setting's PropertiesChanged signals. */
-class ThermalModeDbusPassive : public ReadInterface
+ *  current from the setting's PropertiesChanged signals. Only the first
+ *  read stores 0 for a name that is not one of the four; later ones leave
+ *  the mode as it was. */
+class ThermalModeDbusPassive : public SettingReader<ThermalModeDbusPassive, int>
 {
   public:
-    /** Follows the setting's signals on `bus` and stores `mode`. */
-    ThermalModeDbusPassive(
-        sdbus::Bus& bus, const std::string& type, const std::string& id,
-        std::unique_ptr<DbusHelperInterface> helper, int mode,
-        const std::string& path,
-        const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
-        Clock clock = systemNow);
+    static constexpr SettingReaderTraits traits = {
+        .reader = "ThermalModeDbusPassive",
+        .factory = "createThermalModeDbusPassive",
+        .interface = "xyz.openbmc_project.Control.ThermalMode"};
+    static constexpr auto helperRead = &DbusHelperInterface::readThermalMode;
 
-    ThermalModeDbusPassive(const ThermalModeDbusPassive&) = delete;
-    ThermalModeDbusPassive& operator=(const ThermalModeDbusPassive&) = delete;
-
-    /** Value 0 and the time the mode was last stored. */
-    SensorReading read() override;
-    /** True only while a redundancy set names the object. */
-    bool isFailed() override;
+    using SettingReader::SettingReader;
 
     /** Stores the mode and stamps it with the time now. */
     void setThermalMode(int mode);
@@ -45,31 +28,23 @@ class ThermalModeDbusPassive : public ReadInterface
      *  first read and none since. */
     int getThermalMode();
 
-    /** One PropertiesChanged signal of the setting; a mode name that is
-     *  not one of the four leaves the mode as it was. Never throws. */
-    void handleThermalModeSignal(sdbus::Message& message);
-
   private:
-    std::unique_ptr<sdbus::Match> match;
-    std::string id;
-    std::unique_ptr<DbusHelperInterface> helper;
-    std::mutex lock;
+    Store takeChanged(sdbus::Message& m, const std::string& name,
+                      const std::string& contents) override;
+    int current() override
+    {
+        return getThermalMode();
+    }
+    void storeSetting(const int& setting, bool first) override;
+
     int mode = FanMode::unknown;
-    std::string path;
-    std::shared_ptr<DbusPassiveRedundancy> redundancy;
-    Clock clock;
-    std::chrono::system_clock::time_point updated;
 };
 
-/** A thermal-mode reader of the object that getSensorPath(type, id) names,
- *  read once through `helper` (taken over on success); nothing when the
- *  helper is missing or the setting cannot be read (standard error says
- *  why). */
-std::unique_ptr<ThermalModeDbusPassive> createThermalModeDbusPassive(
-    sdbus::Bus& bus, const std::string& type, const std::string& id,
-    std::unique_ptr<DbusHelperInterface>&& helper,
-    const PassiveSensorConfig& info,
-    const std::shared_ptr<DbusPassiveRedundancy>& redundancy,
-    Clock clock = systemNow);
+/** A thermal-mode reader of the object that getSensorPath(type, id)
+ *  names: (bus, type, id, helper (taken over on success), config,
+ *  redundancy[, clocks]); nothing when the helper is missing or the
+ *  setting cannot be read (standard error says why). */
+inline constexpr SettingReaderFactory<ThermalModeDbusPassive>
+    createThermalModeDbusPassive{};
 
 } // namespace bmcmon

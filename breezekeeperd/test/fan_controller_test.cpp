@@ -122,14 +122,14 @@ TEST_F(FanControllerTest, NoHealthOrModeDecisionDuringGrace)
     platform.fan(1, 0.0);
     EXPECT_CALL(*health, readHealth(_, _, _)).Times(0);
     EXPECT_CALL(*health, writeHealth(_, _, _)).Times(0);
-    const TimePoint started = clock.now;
+    const SteadyPoint started = clock.steadyNow;
     start();
     for (int i = 0; i < 10; ++i) // up to 27 s
     {
         controller->evaluateFanMode();
         clock.advance(3s);
     }
-    clock.now = started + 29999ms;
+    clock.advance(started + 29999ms - clock.steadyNow);
     controller->evaluateFanMode();
     EXPECT_THAT(systemctl(), IsEmpty());
     EXPECT_FALSE(fs::exists(FanManager::powerCapFlagFile));
@@ -206,17 +206,33 @@ TEST_F(FanControllerTest, AWriteThatDidNotTakeIsRepeated)
     controller->evaluateFanMode();
 }
 
-TEST_F(FanControllerTest, HealthServiceUnreachableEndsThePass)
+TEST_F(FanControllerTest, HealthServiceUnreachableHoldsUpNothing)
 {
+    // Every read of the flag fails: a stopped fan goes to full speed all
+    // the same, and no write is tried before a read has answered.
     ON_CALL(*health, readHealth(_, _, _))
         .WillByDefault(testing::Throw(std::runtime_error("no vigilhub")));
+    EXPECT_CALL(*health, writeHealth(_, _, _)).Times(0);
+    platform.fan(1, 0.0);
     start();
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 21; ++i) // 63 s: confirmed and past grace
     {
         controller->evaluateFanMode();
         clock.advance(3s);
     }
-    EXPECT_THROW(controller->evaluateFanMode(), std::runtime_error);
+    EXPECT_EQ(controller->getFanMode(), FanMode::broken);
+    EXPECT_THAT(systemctl(), ElementsAre(restart, stop));
+    EXPECT_EQ(scriptRunCount(), 1u);
+    EXPECT_EQ(controller->getHealthCode(), HealthCode::unknown);
+    testing::Mock::VerifyAndClearExpectations(health);
+
+    // The service answers again: read, written and read back at once.
+    EXPECT_CALL(*health, readHealth(_, _, _))
+        .WillOnce(SetArgReferee<2>(HealthCode::good))
+        .WillOnce(SetArgReferee<2>(HealthCode::fail));
+    EXPECT_CALL(*health, writeHealth(_, _, HealthCode::fail));
+    controller->evaluateFanMode();
+    EXPECT_EQ(controller->getHealthCode(), HealthCode::fail);
 }
 
 TEST_F(FanControllerTest, BrokenAndBack)
@@ -299,6 +315,44 @@ TEST_F(FanControllerTest, FlagFileThatCannotBeWrittenIsRetried)
     controller->evaluateFanMode();
     EXPECT_EQ(controller->getFanMode(), FanMode::lowNoise);
     EXPECT_THAT(systemctl(), ElementsAre(restart));
+}
+
+TEST_F(FanControllerTest, BrokenWithoutTheFlagFolderStillGoesToFullSpeed)
+{
+    platform.fan(0, 0.0);
+    start();
+    fs::remove_all("/usr/share/breezekeeper");
+    for (int i = 0; i < 21; ++i) // 63 s: confirmed and past grace
+    {
+        controller->evaluateFanMode();
+        clock.advance(3s);
+    }
+    EXPECT_EQ(controller->getFanMode(), FanMode::broken);
+    EXPECT_THAT(systemctl(), ElementsAre(stop));
+    EXPECT_EQ(scriptRunCount(), 1u);
+    EXPECT_EQ(err.count("Warning. Write power cap flag failed. File: "
+                        "/usr/share/breezekeeper/powercap, Error: No such "
+                        "file or directory\n"),
+              1u);
+    fs::create_directories("/usr/share/breezekeeper");
+}
+
+TEST_F(FanControllerTest, MissingPowerReadersAreMadeLater)
+{
+    platform.absent = {totalPowerPath, powerCapPath};
+    platform.sensors[totalPowerPath] = sensorValue(900.0);
+    start();
+    PowerLimitCheck& check = controller->getPowerLimitCheck();
+    ASSERT_EQ(check.getTotalPowerReader(), nullptr);
+    platform.absent.clear();
+    controller->evaluateFanMode();
+    EXPECT_EQ(check.getTotalPowerReader(), nullptr) << "tried again too soon";
+    clock.advance(10s);
+    controller->evaluateFanMode();
+    EXPECT_NE(check.getTotalPowerReader(), nullptr);
+    EXPECT_NE(check.getPowerCapReader(), nullptr);
+    pastGrace();
+    EXPECT_EQ(controller->getFanMode(), FanMode::powerLimit);
 }
 
 TEST_F(FanControllerTest, PowerLimitHysteresis)

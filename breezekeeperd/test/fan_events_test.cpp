@@ -134,6 +134,18 @@ TEST_F(FanEvents, Redundancy)
     EXPECT_EQ(err.str(), "");
 }
 
+TEST_F(FanEvents, AHungLoggingServiceIsGivenUpOn)
+{
+    // Without a limit of its own, busctl would wait 25 s for the answer.
+    sim.setDelay(loggingService, 60'000);
+    const auto started = std::chrono::steady_clock::now();
+    logFanRedundancyRegained(err);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+    EXPECT_EQ(traps().size(), 1u);
+    EXPECT_THAT(err.str(), testing::StartsWith("Failed to exec. Return code: "
+                                               "256, cmd: busctl "));
+}
+
 TEST_F(FanEvents, EveryFailureIsReportedAndTheNextLineStillRuns)
 {
     stubs.setStatus("log-util", 1);
@@ -152,7 +164,7 @@ TEST_F(FanEvents, EveryFailureIsReportedAndTheNextLineStillRuns)
         "Failed to exec. Return code: 256, cmd: log-util PRIORITY=4 "
         "REDFISH_MESSAGE_ID=OpenBMC.0.1.FanRemoved "
         "\"REDFISH_MESSAGE_ARGS=FAN2\" \"MESSAGE=FAN2 removed.\"\n"
-        "Failed to exec. Return code: 256, cmd: busctl call "
+        "Failed to exec. Return code: 256, cmd: busctl --timeout=2 call "
         "xyz.openbmc_project.Logging /xyz/openbmc_project/logging "
         "xyz.openbmc_project.Logging.Create Create ssa{ss} "
         "\"1.3.6.1.4.1.61842.1.1.1.500.11.5.3\" "

@@ -192,6 +192,21 @@ TEST_F(FanReader, CriticalAlarmSetsTheFlagSilently)
     ASSERT_TRUE(loop.runUntil([&] { return !reader->isFailed(); }));
 }
 
+TEST_F(FanReader, AChangeDuringTheFirstReadIsKept)
+{
+    // The fan stops while its first read is under way: the read answers
+    // the old value, the change signal reaches the bus before the reply.
+    sdbus::Bus sender = sdbus::Bus::newSystem();
+    platform.onRead = [&](const std::string& path) {
+        emitChanged(sender, path, valueIntf, changed("Value", 0.0));
+        sender.callMethod("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                          "org.freedesktop.DBus", "GetId");
+    };
+    auto reader = make(4, 3000.0);
+    EXPECT_EQ(reader->read().value, 3000);
+    EXPECT_TRUE(loop.runUntil([&] { return reader->isFailed(); }));
+}
+
 TEST_F(FanReader, UnusableSignalsAreIgnored)
 {
     auto reader = make(0, 1500.0);

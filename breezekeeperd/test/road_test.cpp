@@ -215,5 +215,69 @@ TEST_F(Road, HostOffHoldsConfirmation)
     EXPECT_THAT(redfishIds(), ElementsAre("FanRemoved"));
 }
 
+TEST_F(Road, FullSpeedBeforeTheEventsOfItsPass)
+{
+    // The logging service hangs. The full-speed script notes how many traps
+    // it had received by the time the fans went to full speed.
+    writeFile("/usr/bin/fan-max-speed.sh",
+              "#!/bin/bash\nbusctl --system call local.platformsim "
+              "/local/platformsim local.platformsim.Control CallLog | "
+              "grep -o '\"Create\"' | wc -l >> '" +
+                  scriptRuns.string() + "'\n");
+    sim.setDelay(loggingService, 60'000);
+    pass();
+    setFan(2, 0.0);
+    for (int i = 0; i < 20; ++i) // t = 3 to 60: confirmed
+    {
+        pass();
+    }
+    EXPECT_EQ(controller->getFanMode(), FanMode::broken);
+    EXPECT_EQ(readFile(scriptRuns), "0\n");
+    EXPECT_TRUE(err.has("Failed to exec. Return code: 256, cmd: busctl "));
+    EXPECT_TRUE(
+        testkit::waitUntil([&] { return sim.count("Create") == 1; }, 10s));
+}
+
+TEST_F(Road, ATachometerThatComesLateIsMonitored)
+{
+    controller->assignFanIds({4});
+    ASSERT_EQ(controller->getFanManager().getReaders()[4], nullptr);
+    pass();
+    pass();
+    sim.addObject(fanService, sensor(simFanPath(4), 3000.0));
+    for (int i = 0; i < 4; ++i) // tried again within 10 s
+    {
+        pass();
+    }
+    ASSERT_NE(controller->getFanManager().getReaders()[4], nullptr);
+    setFan(4, 0.0);
+    for (int i = 0; i < 15; ++i) // t = 18 to 60
+    {
+        pass();
+    }
+    EXPECT_TRUE(fs::exists("/var/inventory/fan/f4"));
+    EXPECT_EQ(controller->getFanMode(), FanMode::broken);
+}
+
+TEST_F(Road, ARestartedSensorServiceIsReadAgain)
+{
+    pass();
+    // The fan service restarts: its new instance publishes FAN1 stopped,
+    // and sends no change signal.
+    sim.setAbsent(fanService, true);
+    sim.removeObject(fanService, simFanPath(1));
+    sim.addObject(fanService, sensor(simFanPath(1), 0.0));
+    sim.setAbsent(fanService, false);
+    ASSERT_TRUE(loop.runUntil([&] {
+        return controller->getFanManager().getReaders()[1]->isFailed();
+    }));
+    for (int i = 0; i < 20; ++i) // t = 3 to 60
+    {
+        pass();
+    }
+    EXPECT_TRUE(fs::exists("/var/inventory/fan/f1"));
+    EXPECT_THAT(redfishIds(), ElementsAre("FanRemoved"));
+}
+
 } // namespace
 } // namespace bmcmon::test

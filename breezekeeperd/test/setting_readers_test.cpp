@@ -85,13 +85,13 @@ TEST_F(SettingReaders, HostStateChangesAndTheirTimes)
     // The first reading of a running host is a change made now.
     auto reader = host();
     ASSERT_NE(reader, nullptr);
-    TimePoint changed{};
+    SteadyPoint changed{};
     EXPECT_EQ(reader->getHostState(changed), HostPowerState::running);
-    EXPECT_EQ(changed, clock.now);
+    EXPECT_EQ(changed, clock.steadyNow);
     EXPECT_EQ(err.text(), "Host state changed. Value: 0 -> 1\n");
     EXPECT_FALSE(reader->isFailed());
 
-    const TimePoint started = clock.now;
+    const SteadyPoint started = clock.steadyNow;
     clock.advance(5s);
     reader->setHostState(HostPowerState::running);
     reader->getHostState(changed);
@@ -102,7 +102,7 @@ TEST_F(SettingReaders, HostStateChangesAndTheirTimes)
     clock.advance(5s);
     reader->setHostState(HostPowerState::running);
     EXPECT_EQ(reader->getHostState(changed), HostPowerState::running);
-    EXPECT_EQ(changed, clock.now);
+    EXPECT_EQ(changed, clock.steadyNow);
     EXPECT_EQ(reader->read().updated, clock.now);
     EXPECT_EQ(err.text(), "Host state changed. Value: 0 -> 1\n"
                           "Host state changed. Value: 1 -> 2\n"
@@ -114,9 +114,9 @@ TEST_F(SettingReaders, HostWithoutStateStartsAtZero)
     platform.hostState = -1;
     auto reader = host();
     ASSERT_NE(reader, nullptr);
-    TimePoint changed = clock.now;
+    SteadyPoint changed = clock.steadyNow;
     EXPECT_EQ(reader->getHostState(changed), HostPowerState::other);
-    EXPECT_EQ(changed, TimePoint{});
+    EXPECT_EQ(changed, SteadyPoint{});
     EXPECT_EQ(err.text(), "");
 }
 
@@ -131,10 +131,10 @@ TEST_F(SettingReaders, HostStateSignals)
                 changed("CurrentHostState",
                         std::string("xyz.openbmc_project.State.Host."
                                     "HostState.Quiesced")));
-    TimePoint since{};
+    SteadyPoint since{};
     ASSERT_TRUE(loop.runUntil(
         [&] { return reader->getHostState(since) == HostPowerState::other; }));
-    EXPECT_EQ(since, clock.now);
+    EXPECT_EQ(since, clock.steadyNow);
 
     // Other interfaces and properties change nothing; a value that is no
     // text reads as an unknown state.
@@ -154,6 +154,33 @@ TEST_F(SettingReaders, HostStateSignals)
                           "Host state changed. Value: 1 -> 0\n"
                           "Host state changed. Value: 0 -> 2\n"
                           "Host state changed. Value: 2 -> 0\n");
+}
+
+TEST_F(SettingReaders, ReadAgainWhenPublishedAnew)
+{
+    auto hostReader = host();
+    auto thermalReader = thermal();
+    ASSERT_NE(hostReader, nullptr);
+    ASSERT_NE(thermalReader, nullptr);
+
+    // Both objects published anew, with new values and no change signal.
+    platform.hostState = HostPowerState::off;
+    platform.thermalMode = FanMode::highPerformance;
+    for (const char* path : {hostPath, thermalPath})
+    {
+        sdbus::Message added = sender.newSignal(
+            "/", "org.freedesktop.DBus.ObjectManager", "InterfacesAdded");
+        added.append(sdbus::ObjectPath(path),
+                     std::map<std::string,
+                              std::map<std::string, std::variant<int32_t>>>{});
+        sender.send(added);
+    }
+    sender.flush();
+    SteadyPoint since{};
+    ASSERT_TRUE(loop.runUntil([&] {
+        return hostReader->getHostState(since) == HostPowerState::off &&
+               thermalReader->getThermalMode() == FanMode::highPerformance;
+    }));
 }
 
 TEST_F(SettingReaders, ThermalMode)

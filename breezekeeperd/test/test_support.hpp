@@ -38,6 +38,7 @@ namespace bmcmon::test
 
 using namespace std::chrono_literals;
 using TimePoint = std::chrono::system_clock::time_point;
+using SteadyPoint = std::chrono::steady_clock::time_point;
 
 class MockEvents : public FanEventReporter
 {
@@ -82,6 +83,9 @@ struct FakePlatform
     PowerCapSetting powerCap{.enabled = true, .cap = 1000};
     std::set<std::string> absent;
     int helpersMade = 0;
+    /** Called with the path in every first read of a sensor or the host,
+     *  before it answers. */
+    std::function<void(const std::string&)> onRead;
 
     void fan(uint32_t id, double value)
     {
@@ -107,6 +111,10 @@ struct FakePlatform
                 .WillByDefault(
                     [this](const std::string&, const std::string& path,
                            SensorValueProperties& out) {
+                if (onRead)
+                {
+                    onRead(path);
+                }
                 out = sensors.at(path);
                 });
             ON_CALL(*h, readCriticalAlarms(_, _))
@@ -115,12 +123,16 @@ struct FakePlatform
                 return alarms[path];
                 });
             ON_CALL(*h, readHostState(_, _, _))
-                .WillByDefault(
-                    [this](const std::string&, const std::string&, int& out) {
-                if (hostState >= 0)
-                {
-                    out = hostState;
-                }
+                .WillByDefault([this](const std::string&,
+                                      const std::string& path, int& out) {
+                    if (onRead)
+                    {
+                        onRead(path);
+                    }
+                    if (hostState >= 0)
+                    {
+                        out = hostState;
+                    }
                 });
             ON_CALL(*h, readThermalMode(_, _, _))
                 .WillByDefault(
@@ -139,16 +151,25 @@ struct FakePlatform
     }
 };
 
-/** A clock that moves only when told. */
+/** The two clocks, moved only when told. */
 struct FakeClock
 {
     TimePoint now = TimePoint(std::chrono::seconds(1'700'000'000));
+    SteadyPoint steadyNow = SteadyPoint(std::chrono::hours(1000));
 
-    Clock clock()
+    Clocks clock()
     {
-        return [this] { return now; };
+        return {.steady = [this] { return steadyNow; },
+                .system = [this] { return now; }};
     }
+    /** Time passes. */
     void advance(std::chrono::nanoseconds d)
+    {
+        now += std::chrono::duration_cast<TimePoint::duration>(d);
+        steadyNow += std::chrono::duration_cast<SteadyPoint::duration>(d);
+    }
+    /** The system clock is set, time does not pass. */
+    void stepSystemClock(std::chrono::nanoseconds d)
     {
         now += std::chrono::duration_cast<TimePoint::duration>(d);
     }

@@ -20,6 +20,9 @@ std::string getSensorPath(const std::string& type, const std::string& id);
 /** The match rule for the PropertiesChanged signals of that object. */
 std::string getMatch(const std::string& type, const std::string& id);
 
+/** value x 10^scale, as a sensor's Scale says. */
+double applyScale(double value, int64_t scale);
+
 /** Normalises value into the range [min, max] as 0 to 1 (not clamped); a
  *  range with max <= 0 or max <= min leaves the value as it is. */
 void scaleSensorReading(double min, double max, double& value);

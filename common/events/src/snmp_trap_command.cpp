@@ -29,11 +29,11 @@ std::string SnmpTrapCommand::str() const
     auto word = [this](const std::string& text) {
         return quoted ? doubleQuoted(text) : shellWord(text);
     };
-    std::string line =
-        "busctl call xyz.openbmc_project.Logging /xyz/openbmc_project/logging"
-        " xyz.openbmc_project.Logging.Create Create ssa{ss} " +
-        word(trapOid) + " " + word(severity) + " " +
-        std::to_string(bindings.size());
+    std::string line = "busctl --timeout=2 call xyz.openbmc_project.Logging "
+                       "/xyz/openbmc_project/logging"
+                       " xyz.openbmc_project.Logging.Create Create ssa{ss} " +
+                       word(trapOid) + " " + word(severity) + " " +
+                       std::to_string(bindings.size());
     for (const auto& b : bindings)
     {
         line += " " + word(b.oid) + " " + word(b.typedValue);

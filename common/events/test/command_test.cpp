@@ -17,7 +17,8 @@ namespace
 
 const std::string fanTach = "/xyz/openbmc_project/sensors/fan_tach/FAN";
 const std::string createCall =
-    "busctl call xyz.openbmc_project.Logging /xyz/openbmc_project/logging "
+    "busctl --timeout=2 call xyz.openbmc_project.Logging "
+    "/xyz/openbmc_project/logging "
     "xyz.openbmc_project.Logging.Create Create ssa{ss} ";
 
 TEST(EventCommand, FanRemovedLines)

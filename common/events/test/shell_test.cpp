@@ -83,21 +83,21 @@ TEST_F(ShellCommand, ShellTextInArgumentsArrivesVerbatim)
             "REDFISH_MESSAGE_ARGS=" + hostile, "MESSAGE=" + hostile)));
     auto calls = stubs.calls("busctl");
     ASSERT_EQ(calls.size(), 2U);
-    EXPECT_THAT(calls[0],
-                ElementsAre("call", "xyz.openbmc_project.Logging",
-                            "/xyz/openbmc_project/logging",
-                            "xyz.openbmc_project.Logging.Create", "Create",
-                            "ssa{ss}", TrapOidTable::driveRemoved,
-                            SnmpTrapCommand::severity, "2",
-                            TrapOidTable::objectName, "s" + hostile,
-                            TrapOidTable::objectName, "s"));
-    EXPECT_THAT(calls[1],
-                ElementsAre("call", "xyz.openbmc_project.Logging",
-                            "/xyz/openbmc_project/logging",
-                            "xyz.openbmc_project.Logging.Create", "Create",
-                            "ssa{ss}", TrapOidTable::driveRemoved,
-                            SnmpTrapCommand::severity, "1",
-                            TrapOidTable::objectName, "s" + hostile));
+    EXPECT_THAT(
+        calls[0],
+        ElementsAre("--timeout=2", "call", "xyz.openbmc_project.Logging",
+                    "/xyz/openbmc_project/logging",
+                    "xyz.openbmc_project.Logging.Create", "Create", "ssa{ss}",
+                    TrapOidTable::driveRemoved, SnmpTrapCommand::severity, "2",
+                    TrapOidTable::objectName, "s" + hostile,
+                    TrapOidTable::objectName, "s"));
+    EXPECT_THAT(
+        calls[1],
+        ElementsAre("--timeout=2", "call", "xyz.openbmc_project.Logging",
+                    "/xyz/openbmc_project/logging",
+                    "xyz.openbmc_project.Logging.Create", "Create", "ssa{ss}",
+                    TrapOidTable::driveRemoved, SnmpTrapCommand::severity, "1",
+                    TrapOidTable::objectName, "s" + hostile));
     EXPECT_EQ(err.str(), "");
 }
 

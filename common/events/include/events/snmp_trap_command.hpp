@@ -20,9 +20,11 @@ struct TrapBinding
 };
 
 /** The busctl call of the logging service's Create method that records a
- *  trap:
+ *  trap, given up after 2 s so that a hung logging service holds up its
+ *  caller no longer:
  *
- *    busctl call xyz.openbmc_project.Logging /xyz/openbmc_project/logging
+ *    busctl --timeout=2 call xyz.openbmc_project.Logging
+ *        /xyz/openbmc_project/logging
  *        xyz.openbmc_project.Logging.Create Create ssa{ss} <trap oid>
  *        xyz.openbmc_project.Logging.Entry.Level.Error <n>
  *        <oid 1> <typed value 1> ... <oid n> <typed value n>
