@@ -55,7 +55,7 @@ std::optional<Target> targetOf(const char* path)
 std::vector<std::string> wrapper()
 {
     std::vector<std::string> words;
-    const char* text = std::getenv("TESTKIT_EXEC_WRAPPER");
+    const char* text = std::getenv("MESON_EXE_WRAPPER");
     std::istringstream in(text != nullptr ? text : "");
     for (std::string word; in >> word;)
     {
@@ -82,6 +82,11 @@ std::string quoted(const std::string& word)
 }
 
 } // namespace
+
+bool emulated()
+{
+    return !wrapper().empty();
+}
 
 HostCommand hostCommand(const std::string& program,
                         const std::vector<std::string>& argv)

@@ -7,9 +7,14 @@ namespace testkit
 {
 
 // In a cross build the tests, and the project's programs they start, are
-// built for another machine and run under an emulator. TESTKIT_EXEC_WRAPPER
-// names it, words separated by spaces (qemu-user, which takes "-0 NAME" for
-// the name the program sees). Without it every command runs as it is.
+// built for another machine and run under an emulator. meson test names it
+// in MESON_EXE_WRAPPER, words separated by spaces (qemu-user, which takes
+// "-0 NAME" for the name the program sees). Without it every command runs
+// as it is.
+
+// Whether this test runs under the emulator. For the few checks of
+// requests that the emulator cannot pass to the kernel.
+bool emulated();
 
 struct HostCommand
 {
