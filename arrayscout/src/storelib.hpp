@@ -28,7 +28,10 @@ static_assert(offsetof(StorageCommand, controllerId) == 4);
 static_assert(offsetof(StorageCommand, parameters) == 8);
 static_assert(offsetof(StorageCommand, dataSize) == 28);
 static_assert(offsetof(StorageCommand, data) == 32);
-static_assert(sizeof(StorageCommand) == 32 + sizeof(void*));
+static_assert(sizeof(void*) != 4 || sizeof(StorageCommand) == 36,
+              "the record is 36 bytes on the BMC");
+static_assert(sizeof(void*) != 8 || sizeof(StorageCommand) == 40,
+              "and 40 on a 64-bit build host");
 
 /** Runs one command synchronously: fills the data area and returns 0, or
  *  returns the library's non-zero status. */

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstddef>
@@ -250,6 +251,31 @@ std::span<const sel_event_row> tableFor(uint8_t sensorType, uint8_t eventType)
     }
     return sensorType >= 0xC0 && sensorType <= 0xEF ? kn::sel::oemEvents()
                                                     : kn::sel::specificEvents();
+}
+
+// The UTC fields of a record time, as gmtime_r gives them, for every 32-bit
+// value: where time_t has 32 bits it ends in January 2038, and record times
+// go on to 2106.
+struct tm utcFields(uint32_t time)
+{
+    using namespace std::chrono;
+    const sys_seconds at{seconds{time}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const hh_mm_ss clock{at - day};
+    struct tm fields
+    {};
+    fields.tm_year = static_cast<int>(date.year()) - 1900;
+    fields.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    fields.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    fields.tm_hour = static_cast<int>(clock.hours().count());
+    fields.tm_min = static_cast<int>(clock.minutes().count());
+    fields.tm_sec = static_cast<int>(clock.seconds().count());
+    fields.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+    fields.tm_yday =
+        static_cast<int>((day - sys_days{date.year() / January / 1}).count());
+    fields.tm_zone = "GMT";
+    return fields;
 }
 
 } // namespace
@@ -495,15 +521,16 @@ int ipmi_strftime(char* out, int size, const char* format, uint32_t time)
         return static_cast<int>(
             kn::copyText(out, static_cast<size_t>(size), "Unknown"));
     }
-    time_t when = static_cast<time_t>(time);
     struct tm broken
     {};
     if (static_cast<int32_t>(time) <= KN_TIMESTAMP_SPECIAL)
     {
-        gmtime_r(&when, &broken);
+        broken = utcFields(time);
     }
     else
     {
+        // Positive as a signed 32-bit value: fits every time_t.
+        time_t when = static_cast<time_t>(time);
         tzset();
         localtime_r(&when, &broken);
     }

@@ -1,5 +1,6 @@
 #include "child.hpp"
 
+#include "testkit/emulator.hpp"
 #include "testkit/wait.hpp"
 
 #include <signal.h>
@@ -31,6 +32,27 @@ pid_t forkChild(const std::function<int()>& body)
         ::_exit(status);
     }
     return pid;
+}
+
+pid_t forkProgram(const std::string& program,
+                  const std::vector<std::string>& argv,
+                  const std::function<void()>& prepare)
+{
+    testkit::HostCommand command = testkit::hostCommand(program, argv);
+    std::vector<char*> args;
+    for (auto& arg : command.argv)
+    {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    return forkChild([&] {
+        if (prepare)
+        {
+            prepare();
+        }
+        ::execv(command.program.c_str(), args.data());
+        return 127;
+    });
 }
 
 std::optional<int> waitChild(pid_t pid, std::chrono::milliseconds deadline)

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace kntest
 {
@@ -14,6 +16,13 @@ namespace kntest
 // exception or a failed gtest assertion in the child does not reach the
 // parent's test: check the status instead).
 pid_t forkChild(const std::function<int()>& body);
+
+// Runs a program of the project in a forked child (under the emulator of a
+// cross build), argv[0] being the name it sees; prepare runs in the child
+// just before.
+pid_t forkProgram(const std::string& program,
+                  const std::vector<std::string>& argv,
+                  const std::function<void()>& prepare = {});
 
 // The child's exit status (128 + signal when killed); nullopt when it is
 // still running at the deadline, in which case it is killed and reaped.

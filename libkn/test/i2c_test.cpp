@@ -4,6 +4,7 @@
 
 #include "child.hpp"
 #include "fake_i2c.hpp"
+#include "testkit/emulator.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <sys/wait.h>
@@ -310,7 +311,8 @@ TEST_F(SwitchClaim, NoSegmentNoClaim)
 {
     const char* probe = std::getenv("LIBKN_PROBE");
     ASSERT_NE(probe, nullptr);
-    std::string command = std::string(probe) + " switch-without-segment";
+    std::string command =
+        testkit::hostShellCommand({probe, "switch-without-segment"});
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);

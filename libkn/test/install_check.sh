@@ -45,5 +45,7 @@ $cc -std=c11 -Wall -Wextra -Werror "${extra[@]}" "$program" $cflags $libs \
     -o "$work/outside"
 objdump -p "$work/outside" | grep -q 'NEEDED.*libkn\.so\.1' ||
     { echo "the program does not need libkn.so.1"; exit 1; }
-LD_LIBRARY_PATH=$libpath TMPDIR=$work "$work/outside"
+# In a cross build it runs under the emulator that runs the tests.
+# shellcheck disable=SC2086
+LD_LIBRARY_PATH=$libpath TMPDIR=$work ${MESON_EXE_WRAPPER:-} "$work/outside"
 echo "outside program built and ran against $installed"

@@ -484,13 +484,13 @@ TEST_F(Logging, LinesOfManyProcessesNeverInterleave)
     }
 
     auto check = [&](const std::string& text, const std::string& prefix) {
+        const std::regex pattern(prefix);
         std::vector<int> counts(writers);
         for (const auto& line : lines(text))
         {
             // The body is the run of one letter that ends the line.
             size_t start = line.find_last_of(" -") + 1;
-            ASSERT_TRUE(
-                std::regex_match(line.substr(0, start), std::regex(prefix)))
+            ASSERT_TRUE(std::regex_match(line.substr(0, start), pattern))
                 << line.substr(0, 80);
             std::string body = line.substr(start);
             ASSERT_FALSE(body.empty());

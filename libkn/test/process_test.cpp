@@ -191,12 +191,11 @@ TEST(Processes, CurrentPathOfACommandWithoutFolder)
     ASSERT_NE(probe, nullptr);
     testkit::TempDir dir("libkn-proc");
     std::string output = (dir / "out").string();
-    pid_t child = kntest::forkChild([&] {
-        int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(fd, STDOUT_FILENO);
-        execl(probe, "probe", "current-path", "fru.ini", nullptr);
-        return 127;
-    });
+    pid_t child =
+        kntest::forkProgram(probe, {"probe", "current-path", "fru.ini"}, [&] {
+            int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(fd, STDOUT_FILENO);
+        });
     EXPECT_EQ(kntest::waitChild(child), 0);
     std::ifstream in(output);
     std::string line;

@@ -164,6 +164,15 @@ TEST_F(SelText, RecordKindsAndTimes)
     EXPECT_EQ(ipmi_timestamp_is_special(0x1FFFFFFF), 1);
     EXPECT_EQ(ipmi_timestamp_is_special(0x20000000), 0);
     EXPECT_EQ(ipmi_timestamp_is_special(0x80000000), 1);
+    // Times with the top bit set are UTC dates up to 2106, also where time_t
+    // has 32 bits.
+    EXPECT_STREQ(ipmi_timestamp_fmt(0x80000000, "%Y-%m-%d %T %a %j"),
+                 "2038-01-19 03:14:08 Tue 019");
+    EXPECT_STREQ(ipmi_timestamp_fmt(0xFFFFFFFE, "%F %T %a"),
+                 "2106-02-07 06:28:14 Sun");
+    EXPECT_STREQ(ipmi_timestamp_date(0x80000000, text), "S+ 38/019");
+    EXPECT_STREQ(ipmi_timestamp_time(0x80000000, text), "03:14:08 GMTGMT");
+    EXPECT_STREQ(ipmi_timestamp_time(86400 * 40 + 59, text), "00:00:59 GMTGMT");
 }
 
 TEST_F(SelText, ReadingConversion)

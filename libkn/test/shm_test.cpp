@@ -126,10 +126,7 @@ TEST_F(SharedMemory, FreshProcessHasNoCachedAddress)
 {
     const char* probe = std::getenv("LIBKN_PROBE");
     ASSERT_NE(probe, nullptr);
-    pid_t child = kntest::forkChild([probe] {
-        execl(probe, probe, "fresh-shm", nullptr);
-        return 127;
-    });
+    pid_t child = kntest::forkProgram(probe, {probe, "fresh-shm"});
     EXPECT_EQ(kntest::waitChild(child), 0);
 }
 

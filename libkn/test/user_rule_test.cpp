@@ -3,6 +3,7 @@
 #include "libkn/common.h"
 
 #include "net_namespace.hpp"
+#include "testkit/emulator.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <arpa/inet.h>
@@ -390,6 +391,11 @@ class LoginFromTheNetwork : public UserFiles
         if (!kntest::privateNetwork())
         {
             GTEST_SKIP() << kntest::networkRefusal;
+        }
+        if (testkit::emulated())
+        {
+            GTEST_SKIP() << "qemu-user does not pass SIOCGARP requests on to "
+                            "the kernel intact";
         }
         UserFiles::SetUp();
         ASSERT_TRUE(ready);

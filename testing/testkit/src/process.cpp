@@ -1,6 +1,8 @@
 #include "testkit/process.hpp"
 
 #include "bus_guard.hpp"
+#include "find_program.hpp"
+#include "testkit/emulator.hpp"
 #include "testkit/wait.hpp"
 
 #include <fcntl.h>
@@ -24,35 +26,6 @@ namespace testkit
 
 namespace
 {
-
-std::string findProgram(const std::string& name, const std::string& path)
-{
-    if (name.find('/') != std::string::npos)
-    {
-        return name;
-    }
-    size_t start = 0;
-    while (true)
-    {
-        size_t end = path.find(':', start);
-        std::string entry = path.substr(start, end - start);
-        std::string candidate = (entry.empty() ? "." : entry) + "/" + name;
-        struct stat st
-        {};
-        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            access(candidate.c_str(), X_OK) == 0)
-        {
-            return candidate;
-        }
-        if (end == std::string::npos)
-        {
-            break;
-        }
-        start = end + 1;
-    }
-    throw std::system_error(ENOENT, std::generic_category(),
-                            "\"" + name + "\" not found on PATH " + path);
-}
 
 std::string readFile(const std::filesystem::path& file)
 {
@@ -106,7 +79,10 @@ Process::Process(Options options) : dir("testkit-process")
         }
         env["PATH"] = path + env["PATH"];
     }
-    const std::string program = findProgram(options.argv[0], env["PATH"]);
+    // The project's own programs may need the emulator of a cross build.
+    HostCommand command =
+        hostCommand(findProgram(options.argv[0], env["PATH"]), options.argv);
+    const std::string program = command.program;
 
     // Everything the child needs is prepared here: between fork and exec
     // only async-signal-safe calls are allowed.
@@ -122,7 +98,7 @@ Process::Process(Options options) : dir("testkit-process")
     }
     envp.push_back(nullptr);
     std::vector<char*> argv;
-    for (auto& s : options.argv)
+    for (auto& s : command.argv)
     {
         argv.push_back(s.data());
     }

@@ -118,10 +118,19 @@ int threadCount()
     return 1;
 }
 
+// The threads the process starts with: one, or two under qemu-user, whose
+// own helper thread runs beside the emulated program from the start.
+// Counted before main and the constructors of the program's objects.
+int threadsAtStart = 1;
+__attribute__((constructor(101))) void countThreadsAtStart()
+{
+    threadsAtStart = threadCount();
+}
+
 // Checks and normalises the options before anything is changed.
 std::string validate(SandboxOptions& opts)
 {
-    if (threadCount() != 1)
+    if (threadCount() != threadsAtStart)
     {
         return "threads are already running; the sandbox must be entered "
                "first thing in main";
