@@ -1,5 +1,6 @@
 #include "sdbus/bus.hpp"
 
+#include <iostream>
 #include <utility>
 
 namespace sdbus
@@ -20,6 +21,22 @@ void deferException(std::exception_ptr e)
     if (!deferred)
     {
         deferred = std::move(e);
+        return;
+    }
+    // Only the first one leaves the event loop; the others are not lost
+    // without a word.
+    try
+    {
+        std::rethrow_exception(std::move(e));
+    }
+    catch (const std::exception& later)
+    {
+        std::cerr << "sdbus: dropped a later exception of a bus callback: "
+                  << later.what() << "\n";
+    }
+    catch (...)
+    {
+        std::cerr << "sdbus: dropped a later exception of a bus callback\n";
     }
 }
 

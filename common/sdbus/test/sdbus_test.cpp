@@ -308,6 +308,44 @@ TEST(SdbusAsioConnection, DeferredCallbackExceptionLeavesTheLoop)
     }
 }
 
+TEST(SdbusAsioConnection, LaterCallbackExceptionsAreReportedNotLost)
+{
+    // One signal, two callbacks that both throw in the same dispatch: one
+    // leaves the loop, the other is named on standard error.
+    boost::asio::io_context io;
+    sdbus::AsioConnection conn(io, sdbus::Bus::newSystem());
+    const std::string rule = "type='signal',interface='test.Boom',";
+    sdbus::Match first(conn.bus(), rule, [](sdbus::Message&) {
+        throw std::runtime_error("first failure");
+    });
+    sdbus::Match second(conn.bus(), rule, [](sdbus::Message&) {
+        throw std::runtime_error("second failure");
+    });
+    auto emitter = sdbus::Bus::newSystem();
+    auto sig = emitter.newSignal("/boom", "test.Boom", "Now");
+    emitter.send(sig);
+    emitter.flush();
+    ::testing::internal::CaptureStderr();
+    std::string caught;
+    try
+    {
+        io.run_for(10s);
+    }
+    catch (const std::runtime_error& e)
+    {
+        caught = e.what();
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(caught == "first failure" || caught == "second failure")
+        << caught;
+    const std::string other =
+        caught == "first failure" ? "second failure" : "first failure";
+    EXPECT_NE(err.find("sdbus: dropped a later exception of a bus callback: " +
+                       other),
+              std::string::npos)
+        << err;
+}
+
 TEST(SdbusAsioConnection, QueuedCallsAreServedAfterASynchronousCall)
 {
     // A synchronous call made from the loop reads ahead: a request that
