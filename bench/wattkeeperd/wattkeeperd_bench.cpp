@@ -3,6 +3,7 @@
 // query over a full 31-day ring, in process and through the real daemon on
 // a private bus.
 
+#include "benchkit.hpp"
 #include "global_manager.hpp"
 #include "history_file.hpp"
 #include "power_statistics.hpp"
@@ -12,7 +13,6 @@
 #include "testkit/sandbox.hpp"
 #include "testkit/tempdir.hpp"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -25,17 +25,10 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
+using benchkit::Clock;
 constexpr int64_t start = 1'700'000'000;
 constexpr uint32_t N = bmcmon::PowerStatistics::recordCount;
 constexpr int64_t all = std::numeric_limits<int64_t>::max();
-
-double microsecondsSince(Clock::time_point t0, int count)
-{
-    return std::chrono::duration<double, std::micro>(Clock::now() - t0)
-               .count() /
-           count;
-}
 
 void writeFullRing(const std::string& dir)
 {
@@ -75,7 +68,7 @@ int main()
         stats.accumulateSample(start + (i % 599), 250000 + (i & 1023));
     }
     std::printf("sample fold into the open window: %.3f us (%d folds)\n",
-                microsecondsSince(t0, folds), folds);
+                benchkit::since<std::micro>(t0) / folds, folds);
 
     constexpr int closes = 200;
     t0 = Clock::now();
@@ -85,7 +78,7 @@ int main()
     }
     std::printf("sample fold closing a window (history file replaced, "
                 "fsync): %.3f ms (%d closes)\n",
-                microsecondsSince(t0, closes) / 1000.0, closes);
+                benchkit::since<std::milli>(t0) / closes, closes);
 
     writeFullRing(folder);
     bmcmon::PowerStatistics full(nullptr, nullptr);
@@ -99,7 +92,7 @@ int main()
     }
     std::printf("history query over a full ring, in process: %.3f us "
                 "(%zu values per answer)\n",
-                microsecondsSince(t0, queries), values / queries);
+                benchkit::since<std::micro>(t0) / queries, values / queries);
 
     const char* exe = std::getenv("WATTKEEPERD");
     if (exe == nullptr)
@@ -118,7 +111,7 @@ int main()
     }
     sdbus::Bus client = sdbus::Bus::newSystem();
     constexpr int calls = 300;
-    std::vector<double> ms;
+    benchkit::Samples ms;
     for (int i = 0; i < calls; ++i)
     {
         auto c0 = Clock::now();
@@ -129,18 +122,16 @@ int main()
                             "GetPowerHistoryDataRange", static_cast<int64_t>(0),
                             all)
                 .unpack<std::vector<int64_t>>();
-        ms.push_back(microsecondsSince(c0, 1) / 1000.0);
+        ms.add(benchkit::since<std::milli>(c0));
         if (reply.size() != 2 * N)
         {
             std::cerr << "unexpected answer of " << reply.size() << " values\n";
             return 1;
         }
     }
-    std::sort(ms.begin(), ms.end());
     std::printf("GetPowerHistoryDataRange over a full ring through D-Bus: "
                 "median %.3f ms, p95 %.3f ms, max %.3f ms (%d calls, %u "
                 "records)\n",
-                ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back(), calls,
-                N);
+                ms.median(), ms.percentile(95), ms.max(), calls, N);
     return 0;
 }
