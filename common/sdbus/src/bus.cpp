@@ -133,11 +133,10 @@ Message Bus::newMethodCall(const std::string& service, const std::string& path,
                            const std::string& member)
 {
     sd_bus_message* m = nullptr;
-    detail::check(sd_bus_message_new_method_call(bus, &m, service.c_str(),
-                                                 path.c_str(),
-                                                 interface.c_str(),
-                                                 member.c_str()),
-                  "sd_bus_message_new_method_call");
+    detail::check(
+        sd_bus_message_new_method_call(bus, &m, service.c_str(), path.c_str(),
+                                       interface.c_str(), member.c_str()),
+        "sd_bus_message_new_method_call");
     return Message::adopt(m);
 }
 

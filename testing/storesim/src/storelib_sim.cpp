@@ -5,8 +5,8 @@
 // changes again. With STORESIM_LOG set, every command is appended to that
 // file as one line.
 
-#include "storelib.hpp"
 #include "sim_config.hpp"
+#include "storelib.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
