@@ -6,9 +6,8 @@
 // an overlay of /var) on a private bus, with one client that receives every
 // PropertiesChanged signal.
 
-#include "sdbus/bus.hpp"
-#include "sdbus/match.hpp"
 #include "storesim_description.hpp"
+#include "sync_client.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
@@ -52,34 +51,6 @@ json description(int fwState)
     return {{"buses", json::array({arrayscout_test::card(14, list)})}};
 }
 
-struct Figures
-{
-    std::vector<double> ms;
-
-    void print(const std::string& what, std::size_t signalsPerCall) const
-    {
-        auto sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        double sum = 0;
-        for (double v : sorted)
-        {
-            sum += v;
-        }
-        std::printf("%-40s median %7.2f ms  mean %7.2f ms  min %7.2f ms  "
-                    "max %7.2f ms  (%zu calls, %zu PropertiesChanged each)\n",
-                    what.c_str(), sorted[sorted.size() / 2],
-                    sum / sorted.size(), sorted.front(), sorted.back(),
-                    sorted.size(), signalsPerCall);
-    }
-};
-
-double millisecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now() - start)
-        .count();
-}
-
 } // namespace
 
 int main()
@@ -100,24 +71,14 @@ int main()
     }
 
     testkit::PrivateBus privateBus;
-    auto client = sdbus::Bus::newSystem();
-    std::size_t signals = 0;
-    sdbus::Match match(client,
-                       std::string("type='signal',sender='") + service +
-                           "',interface='org.freedesktop.DBus.Properties',"
-                           "member='PropertiesChanged'",
-                       [&signals](sdbus::Message&) { ++signals; });
-    auto drain = [&client] {
-        while (client.process() > 0)
-        {}
-    };
+    benchkit::SyncClient client(service, root, iface);
 
     arrayscout_test::Description sim;
     sim.write(description(0));
     std::string asan = std::getenv("ASAN_OPTIONS") != nullptr
                            ? std::getenv("ASAN_OPTIONS")
                            : "";
-    auto started = std::chrono::steady_clock::now();
+    auto started = benchkit::Clock::now();
     testkit::Process daemon(testkit::Process::Options{
         .argv = {binary},
         .env = {{"STORESIM_CONFIG", sim.path()},
@@ -128,48 +89,23 @@ int main()
         std::cerr << "arrayscout did not start: " << daemon.err() << "\n";
         return 1;
     }
-    client.callMethod(service, root, "org.freedesktop.DBus.Peer", "Ping");
-    double startMs = millisecondsSince(started);
-    drain();
+    client.ping();
+    double startMs = benchkit::since<std::milli>(started);
 
-    auto timedSync = [&]() {
-        signals = 0;
-        auto start = std::chrono::steady_clock::now();
-        auto reply =
-            client.callMethod(service, root, iface, "AgentSynchronizeData");
-        double ms = millisecondsSince(start);
-        drain();
-        if (!reply.unpack<bool>())
-        {
-            std::cerr << "AgentSynchronizeData answered false\n";
-            std::exit(1);
-        }
-        return ms;
-    };
-
-    Figures unchanged;
-    std::size_t unchangedSignals = 0;
-    for (int i = 0; i < rounds; ++i)
-    {
-        unchanged.ms.push_back(timedSync());
-        unchangedSignals = std::max(unchangedSignals, signals);
-    }
-
-    Figures changed;
-    std::size_t changedSignals = 0;
-    for (int i = 0; i < rounds; ++i)
-    {
-        sim.write(description(i % 2 == 0 ? 0x18 : 0));
-        changed.ms.push_back(timedSync());
-        changedSignals = std::max(changedSignals, signals);
-    }
+    benchkit::Samples unchanged = client.timeSyncs(rounds);
+    std::size_t unchangedSignals = client.signalsPerCall();
+    benchkit::Samples changed = client.timeSyncs(
+        rounds, [&](int i) { sim.write(description(i % 2 == 0 ? 0x18 : 0)); });
+    std::size_t changedSignals = client.signalsPerCall();
 
     std::printf("arrayscout: %d controllers x %d drives x %d volumes "
                 "(half SAS, half SATA drives)\n",
                 controllers, drives, volumes);
     std::printf("%-40s %7.2f ms\n", "start-up (first scan) to first answer",
                 startMs);
-    unchanged.print("AgentSynchronizeData, unchanged", unchangedSignals);
-    changed.print("AgentSynchronizeData, drive states changed", changedSignals);
+    benchkit::printSyncs(40, "AgentSynchronizeData, unchanged", unchanged,
+                         unchangedSignals);
+    benchkit::printSyncs(40, "AgentSynchronizeData, drive states changed",
+                         changed, changedSignals);
     return 0;
 }

@@ -7,6 +7,7 @@
 //   and of one lookupService (a GetObject of the simulator's mapper).
 // Each figure is the median of its rounds.
 
+#include "benchkit.hpp"
 #include "bmcmon/dbus_helper.hpp"
 #include "bmcmon/dbus_passive.hpp"
 #include "sdbus/asio_connection.hpp"
@@ -15,7 +16,6 @@
 
 #include <boost/asio/io_context.hpp>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -25,7 +25,7 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
+using benchkit::Clock;
 using json = nlohmann::json;
 
 constexpr const char* sensorService = "xyz.openbmc_project.FanSensor";
@@ -48,12 +48,6 @@ json platform()
           {"Unit", {"s", "xyz.openbmc_project.Sensor.Value.Unit.RPMS"}}}}};
     json object = {{"path", fan0}, {"interfaces", {{valueIntf, value}}}};
     return {{"services", {{{"name", sensorService}, {"objects", {object}}}}}};
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 /** Sends values first..last as PropertiesChanged of the sensor, keeping at
@@ -93,7 +87,7 @@ double signalsPerSecond()
         std::exit(1);
     }
 
-    std::vector<double> rates;
+    benchkit::Samples rates;
     int next = 1;
     for (int round = 0; round < signalRounds; ++round)
     {
@@ -109,32 +103,29 @@ double signalsPerSecond()
             taken.store(static_cast<int>(reader->read().value),
                         std::memory_order_release);
         }
-        auto elapsed = std::chrono::duration<double>(Clock::now() - start);
+        const double elapsed = benchkit::since(start);
         sender.join();
-        rates.push_back(signalsPerRound / elapsed.count());
+        rates.add(signalsPerRound / elapsed);
     }
-    return median(rates);
+    return rates.median();
 }
 
 template <typename F>
 double microsecondsPerCall(F&& call)
 {
-    std::vector<double> rounds;
+    benchkit::Samples rounds;
     for (int round = 0; round < callRounds; ++round)
     {
-        std::vector<double> us;
-        us.reserve(callsPerRound);
+        benchkit::Samples us;
         for (int i = 0; i < callsPerRound; ++i)
         {
             auto start = Clock::now();
             call();
-            us.push_back(
-                std::chrono::duration<double, std::micro>(Clock::now() - start)
-                    .count());
+            us.add(benchkit::since<std::micro>(start));
         }
-        rounds.push_back(median(us));
+        rounds.add(us.median());
     }
-    return median(rounds);
+    return rounds.median();
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 //     mode switched), then 8 confirmed back.
 // Then the real daemon with 8 fans: its CPU time over three idle passes.
 
+#include "benchkit.hpp"
 #include "bmcmon/dbus_types.hpp"
 #include "fan_controller.hpp"
 #include "fan_dbus_passive.hpp"
@@ -21,12 +22,9 @@
 #include "testkit/stubs.hpp"
 #include "testkit/wait.hpp"
 
-#include <sys/resource.h>
-
 #include <boost/asio/io_context.hpp>
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -108,66 +106,28 @@ json platform()
                    {{"Create", {{"in", "ssa{ss}"}, {"out", ""}}}}}}}}}}}}}}}};
 }
 
+/** Wall and CPU seconds of each pass of one kind. */
 struct Figures
 {
-    std::vector<double> wall;
-    std::vector<double> cpu;
+    benchkit::Samples wall;
+    benchkit::Samples cpu;
 
     void print(const char* what, const char* unit, double scale) const
     {
-        auto w = wall;
-        std::sort(w.begin(), w.end());
-        double sum = 0;
-        for (double v : w)
-        {
-            sum += v;
-        }
-        double cpuSum = 0;
-        for (double v : cpu)
-        {
-            cpuSum += v;
-        }
-        std::printf("%-34s median %9.3f %s  mean %9.3f %s  min %9.3f %s  "
-                    "max %9.3f %s  cpu %9.3f %s/pass  (%zu)\n",
-                    what, w[w.size() / 2] * scale, unit, sum / w.size() * scale,
-                    unit, w.front() * scale, unit, w.back() * scale, unit,
-                    cpuSum / cpu.size() * scale, unit, w.size());
+        std::printf("%-34s %s  cpu %9.3f %s/pass  (%zu)\n", what,
+                    wall.summary(unit, scale).c_str(), cpu.mean() * scale, unit,
+                    wall.size());
     }
 };
-
-/** CPU seconds of this process and of its ended children. */
-double cpuSeconds()
-{
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN})
-    {
-        rusage u{};
-        getrusage(who, &u);
-        total += u.ru_utime.tv_sec + u.ru_stime.tv_sec +
-                 (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
 
 template <typename F>
 void measure(Figures& f, F&& step)
 {
-    const double cpu0 = cpuSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
+    const double cpu0 = benchkit::selfCpuSeconds();
+    const auto t0 = benchkit::Clock::now();
     step();
-    f.wall.push_back(
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
-            .count());
-    f.cpu.push_back(cpuSeconds() - cpu0);
-}
-
-/** CPU time of a process so far, in seconds (nanosecond resolution). */
-double processCpu(pid_t pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/schedstat");
-    double nanoseconds = 0;
-    stat >> nanoseconds;
-    return nanoseconds / 1e9;
+    f.wall.add(benchkit::since(t0));
+    f.cpu.add(benchkit::selfCpuSeconds() - cpu0);
 }
 
 } // namespace
@@ -291,13 +251,11 @@ int main()
         std::printf("the daemon did not start: %s\n", daemon.err().c_str());
         return 1;
     }
-    const double started = processCpu(daemon.pid());
-    const auto t0 = std::chrono::steady_clock::now();
+    const double started = benchkit::processCpuSeconds(daemon.pid());
+    const auto t0 = benchkit::Clock::now();
     testkit::waitUntil([] { return false; }, 9s); // three passes
-    const double idle = processCpu(daemon.pid()) - started;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
-            .count();
+    const double idle = benchkit::processCpuSeconds(daemon.pid()) - started;
+    const double seconds = benchkit::since(t0);
     std::printf("real daemon: start-up cpu %.3f ms; idle cpu %.3f ms over "
                 "%.1f s (3 passes, signals none), %.3f ms per pass\n",
                 started * 1e3, idle * 1e3, seconds, idle / 3 * 1e3);

@@ -4,8 +4,7 @@
 // file lives in an overlay of /var) on a private bus, with one client that
 // receives every PropertiesChanged signal.
 
-#include "sdbus/bus.hpp"
-#include "sdbus/match.hpp"
+#include "sync_client.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
@@ -48,34 +47,6 @@ void writeInventory(const std::string& link)
     }
 }
 
-struct Figures
-{
-    std::vector<double> ms;
-
-    void print(const std::string& what, std::size_t signalsPerCall) const
-    {
-        auto sorted = ms;
-        std::sort(sorted.begin(), sorted.end());
-        double sum = 0;
-        for (double v : sorted)
-        {
-            sum += v;
-        }
-        std::printf("%-34s median %7.2f ms  mean %7.2f ms  min %7.2f ms  "
-                    "max %7.2f ms  (%zu calls, %zu PropertiesChanged each)\n",
-                    what.c_str(), sorted[sorted.size() / 2],
-                    sum / sorted.size(), sorted.front(), sorted.back(),
-                    sorted.size(), signalsPerCall);
-    }
-};
-
-double millisecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(
-               std::chrono::steady_clock::now() - start)
-        .count();
-}
-
 } // namespace
 
 int main()
@@ -95,20 +66,10 @@ int main()
     }
 
     testkit::PrivateBus privateBus;
-    auto client = sdbus::Bus::newSystem();
-    std::size_t signals = 0;
-    sdbus::Match match(client,
-                       std::string("type='signal',sender='") + service +
-                           "',interface='org.freedesktop.DBus.Properties',"
-                           "member='PropertiesChanged'",
-                       [&signals](sdbus::Message&) { ++signals; });
-    auto drain = [&client] {
-        while (client.process() > 0)
-        {}
-    };
+    benchkit::SyncClient client(service, root, iface);
 
     writeInventory("Up");
-    auto started = std::chrono::steady_clock::now();
+    auto started = benchkit::Clock::now();
     testkit::Process daemon(testkit::Process::Options{
         .argv = {binary}, .env = {}, .pathPrepend = {}});
     if (!daemon.waitForBusName(service))
@@ -116,46 +77,21 @@ int main()
         std::cerr << "nicscout did not start: " << daemon.err() << "\n";
         return 1;
     }
-    client.callMethod(service, root, "org.freedesktop.DBus.Peer", "Ping");
-    double startMs = millisecondsSince(started);
-    drain();
+    client.ping();
+    double startMs = benchkit::since<std::milli>(started);
 
-    auto timedSync = [&]() {
-        signals = 0;
-        auto start = std::chrono::steady_clock::now();
-        auto reply =
-            client.callMethod(service, root, iface, "AgentSynchronizeData");
-        double ms = millisecondsSince(start);
-        drain();
-        if (!reply.unpack<bool>())
-        {
-            std::cerr << "AgentSynchronizeData answered false\n";
-            std::exit(1);
-        }
-        return ms;
-    };
-
-    Figures unchanged;
-    std::size_t unchangedSignals = 0;
-    for (int i = 0; i < rounds; ++i)
-    {
-        unchanged.ms.push_back(timedSync());
-        unchangedSignals = std::max(unchangedSignals, signals);
-    }
-
-    Figures changed;
-    std::size_t changedSignals = 0;
-    for (int i = 0; i < rounds; ++i)
-    {
-        writeInventory(i % 2 == 0 ? "Down" : "Up");
-        changed.ms.push_back(timedSync());
-        changedSignals = std::max(changedSignals, signals);
-    }
+    benchkit::Samples unchanged = client.timeSyncs(rounds);
+    std::size_t unchangedSignals = client.signalsPerCall();
+    benchkit::Samples changed = client.timeSyncs(
+        rounds, [&](int i) { writeInventory(i % 2 == 0 ? "Down" : "Up"); });
+    std::size_t changedSignals = client.signalsPerCall();
 
     std::printf("nicscout: %d-line inventory, %d adapters of %d ports\n",
                 adapters * ports, adapters, ports);
     std::printf("%-34s %7.2f ms\n", "start-up to first answer", startMs);
-    unchanged.print("AgentSynchronizeData, unchanged", unchangedSignals);
-    changed.print("AgentSynchronizeData, links changed", changedSignals);
+    benchkit::printSyncs(34, "AgentSynchronizeData, unchanged", unchanged,
+                         unchangedSignals);
+    benchkit::printSyncs(34, "AgentSynchronizeData, links changed", changed,
+                         changedSignals);
     return 0;
 }

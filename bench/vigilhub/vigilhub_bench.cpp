@@ -5,6 +5,7 @@
 // writes and its resident memory before and after. Runs on a private bus,
 // with vigilhub's journal entries received by a capture as journald would.
 
+#include "benchkit.hpp"
 #include "sdbus/bus.hpp"
 #include "testkit/journal.hpp"
 #include "testkit/private_bus.hpp"
@@ -15,13 +16,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
@@ -40,33 +39,6 @@ constexpr int batch = 10000;
 // A leak of a single byte per write would add about 100 kB; less than this
 // is page noise of the allocator.
 constexpr long rssToleranceKiB = 64;
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)),
-                     std::istreambuf_iterator<char>());
-    // Fields after the command name, which ends with the last ')'.
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    // state is field 3; utime and stime are fields 14 and 15.
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-    {
-        if (i == 14)
-        {
-            utime = std::stoull(field);
-        }
-        else if (i == 15)
-        {
-            stime = std::stoull(field);
-        }
-    }
-    return static_cast<double>(utime + stime) /
-           static_cast<double>(sysconf(_SC_CLK_TCK));
-}
 
 long rssKiB(pid_t pid)
 {
@@ -153,33 +125,29 @@ int main()
     settle(warmUp);
 
     const long rssBefore = rssKiB(hub.pid());
-    const double cpuBefore = cpuSeconds(hub.pid());
-    std::vector<double> us;
-    us.reserve(writes);
+    const double cpuBefore = benchkit::processCpuSeconds(hub.pid());
+    benchkit::Samples us;
     std::vector<long> rssSeries;
     for (int i = 0; i < writes; ++i)
     {
-        auto start = std::chrono::steady_clock::now();
+        auto start = benchkit::Clock::now();
         write();
-        us.push_back(std::chrono::duration<double, std::micro>(
-                         std::chrono::steady_clock::now() - start)
-                         .count());
+        us.add(benchkit::since<std::micro>(start));
         if ((i + 1) % batch == 0)
         {
             settle(batch);
             rssSeries.push_back(rssKiB(hub.pid()));
         }
     }
-    const double cpuAfter = cpuSeconds(hub.pid());
+    const double cpuAfter = benchkit::processCpuSeconds(hub.pid());
     const long rssAfter = rssKiB(hub.pid());
 
-    std::sort(us.begin(), us.end());
     std::printf("vigilhub: %d fan flag writes, each a transition (LED Get "
                 "and Set)\n",
                 writes);
     std::printf("  Set round trip      median %8.1f us   p99 %8.1f us   "
                 "max %8.1f us\n",
-                us[us.size() / 2], us[us.size() * 99 / 100], us.back());
+                us.median(), us.percentile(99), us.max());
     std::printf("  CPU time            %8.1f ms per 1,000 writes (%.2f s "
                 "in all)\n",
                 (cpuAfter - cpuBefore) * 1000.0 / (writes / 1000.0),

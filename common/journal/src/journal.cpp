@@ -31,8 +31,7 @@ void printWithLocation(int priority, const char* file, int line,
     va_list ap;
     va_start(ap, format);
     sd_journal_printv_with_location(priority, fileField(file).c_str(),
-                                    lineField(line).c_str(), func, format,
-                                    ap);
+                                    lineField(line).c_str(), func, format, ap);
     va_end(ap);
 }
 
@@ -50,8 +49,8 @@ void logError(const std::string& message, const std::string& what,
     sd_journal_send_with_location(
         fileField(where.file_name()).c_str(),
         lineField(static_cast<int>(where.line())).c_str(),
-        where.function_name(), "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
-        3, "WHAT=%s", what.c_str(), nullptr);
+        where.function_name(), "MESSAGE=%s", message.c_str(), "PRIORITY=%d", 3,
+        "WHAT=%s", what.c_str(), nullptr);
 }
 
 void log(int priority, const std::string& message, std::source_location where)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
 #include <vector>
 
 namespace sdbus
@@ -44,9 +45,8 @@ AsioConnection::AsioConnection(boost::asio::io_context& ioc, Bus b) :
 AsioConnection::~AsioConnection()
 {
     *alive = false;
-    connections.erase(
-        std::remove(connections.begin(), connections.end(), this),
-        connections.end());
+    connections.erase(std::remove(connections.begin(), connections.end(), this),
+                      connections.end());
     if (connections.empty())
     {
         detail::afterCallHook = nullptr;
@@ -54,7 +54,17 @@ AsioConnection::~AsioConnection()
     boost::system::error_code ec;
     descriptor.cancel(ec);
     descriptor.release();
-    timer.cancel();
+    // A destructor must not throw. A timer left armed is harmless: its
+    // handler sees `alive` false and does nothing.
+    try
+    {
+        timer.cancel();
+    }
+    catch (const boost::system::system_error& e)
+    {
+        std::cerr << "sdbus: the connection's timer was not cancelled: "
+                  << e.what() << "\n";
+    }
 }
 
 void AsioConnection::schedule()
@@ -119,7 +129,7 @@ void AsioConnection::rearm()
             {
                 processAll();
             }
-        });
+            });
     }
 
     int events = sd_bus_get_events(conn.get());
@@ -138,7 +148,7 @@ void AsioConnection::rearm()
             {
                 processAll();
             }
-        });
+            });
     }
 
     uint64_t usec = UINT64_MAX;

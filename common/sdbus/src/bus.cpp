@@ -1,6 +1,7 @@
 #include "sdbus/bus.hpp"
 
 #include <algorithm>
+#include <iostream>
 #include <utility>
 
 namespace sdbus
@@ -21,6 +22,22 @@ void deferException(std::exception_ptr e)
     if (!deferred)
     {
         deferred = std::move(e);
+        return;
+    }
+    // Only the first one leaves the event loop; the others are not lost
+    // without a word.
+    try
+    {
+        std::rethrow_exception(std::move(e));
+    }
+    catch (const std::exception& later)
+    {
+        std::cerr << "sdbus: dropped a later exception of a bus callback: "
+                  << later.what() << "\n";
+    }
+    catch (...)
+    {
+        std::cerr << "sdbus: dropped a later exception of a bus callback\n";
     }
 }
 
@@ -117,11 +134,10 @@ Message Bus::newMethodCall(const std::string& service, const std::string& path,
                            const std::string& member)
 {
     sd_bus_message* m = nullptr;
-    detail::check(sd_bus_message_new_method_call(bus, &m, service.c_str(),
-                                                 path.c_str(),
-                                                 interface.c_str(),
-                                                 member.c_str()),
-                  "sd_bus_message_new_method_call");
+    detail::check(
+        sd_bus_message_new_method_call(bus, &m, service.c_str(), path.c_str(),
+                                       interface.c_str(), member.c_str()),
+        "sd_bus_message_new_method_call");
     return Message::adopt(m);
 }
 

@@ -28,8 +28,7 @@ int replyError(sd_bus_error* error, const std::exception_ptr& e)
     }
     catch (...)
     {
-        return sd_bus_error_set(error, SD_BUS_ERROR_FAILED,
-                                "unknown failure");
+        return sd_bus_error_set(error, SD_BUS_ERROR_FAILED, "unknown failure");
     }
 }
 
@@ -80,34 +79,31 @@ void DbusInterface::initialize()
         if (p.writable)
         {
             vtable.push_back(SD_BUS_WRITABLE_PROPERTY(
-                p.name.c_str(), p.signature.c_str(), onGet, onSet, 0,
-                p.flags));
+                p.name.c_str(), p.signature.c_str(), onGet, onSet, 0, p.flags));
         }
         else
         {
-            vtable.push_back(SD_BUS_PROPERTY(p.name.c_str(),
-                                             p.signature.c_str(), onGet, 0,
-                                             p.flags));
+            vtable.push_back(SD_BUS_PROPERTY(
+                p.name.c_str(), p.signature.c_str(), onGet, 0, p.flags));
         }
     }
     for (const auto& [name, m] : methods)
     {
         vtable.push_back(SD_BUS_METHOD(m->name.c_str(), m->in.c_str(),
-                                       m->out.c_str(), onMethod,
-                                       0));
+                                       m->out.c_str(), onMethod, 0));
     }
     vtable.push_back(SD_BUS_VTABLE_END);
 
     detail::check(sd_bus_add_object_vtable(bus, &slot, objectPath.c_str(),
-                                           interfaceName.c_str(),
-                                           vtable.data(), this),
+                                           interfaceName.c_str(), vtable.data(),
+                                           this),
                   "sd_bus_add_object_vtable");
     initialized = true;
 
     // Without an object manager above the path there is no one to announce
     // the interface; that is not an error.
-    sd_bus_emit_interfaces_added(bus, objectPath.c_str(),
-                                 interfaceName.c_str(), nullptr);
+    sd_bus_emit_interfaces_added(bus, objectPath.c_str(), interfaceName.c_str(),
+                                 nullptr);
     for (const auto& name : order)
     {
         signalChanged(*properties.at(name));

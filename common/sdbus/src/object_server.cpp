@@ -31,16 +31,14 @@ ObjectServer::~ObjectServer()
 }
 
 std::shared_ptr<DbusInterface>
-    ObjectServer::addInterface(const std::string& path,
-                               const std::string& name)
+    ObjectServer::addInterface(const std::string& path, const std::string& name)
 {
     auto iface = std::make_shared<DbusInterface>(bus, path, name);
     interfaces.push_back(iface);
     return iface;
 }
 
-bool ObjectServer::removeInterface(
-    const std::shared_ptr<DbusInterface>& iface)
+bool ObjectServer::removeInterface(const std::shared_ptr<DbusInterface>& iface)
 {
     auto it = std::find(interfaces.begin(), interfaces.end(), iface);
     if (it == interfaces.end())

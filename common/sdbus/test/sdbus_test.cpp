@@ -32,7 +32,8 @@ class EchoPeer
   public:
     explicit EchoPeer(std::string busName = serviceName,
                       std::atomic<bool>* gate = nullptr) :
-        name(std::move(busName)), released(gate)
+        name(std::move(busName)),
+        released(gate)
     {
         thread = std::thread([this] { run(); });
         testkit::waitUntil([this] { return ready.load(); }, 10s);
@@ -53,12 +54,11 @@ class EchoPeer
         iface->registerMethod(
             "Nested",
             [](const std::map<std::string,
-                              std::vector<std::tuple<int32_t, std::string>>>&
-                   m,
+                              std::vector<std::tuple<int32_t, std::string>>>& m,
                const std::vector<uint8_t>& bytes, const sdbus::ObjectPath& p,
                uint64_t big, int16_t small, double d) {
             return std::tuple(m, bytes, p, big, small, d);
-        });
+            });
         // Blocks this peer until another peer's Release opens the gate.
         iface->registerMethod("Slow", [this]() {
             testkit::waitUntil([this] { return released->load(); }, 20s);
@@ -110,8 +110,8 @@ TEST(SdbusMessage, VariantTakesFirstExactMatchOrDefaultsFirst)
     auto bus = sdbus::Bus::newSystem();
     auto m = bus.newMethodCall("a.b", "/", "a.b", "C");
     using V = std::variant<int64_t, double, std::string, bool>;
-    m.append(V{true}, V{std::string("s")},
-             std::variant<int32_t>{7}, std::variant<uint16_t>{uint16_t{9}});
+    m.append(V{true}, V{std::string("s")}, std::variant<int32_t>{7},
+             std::variant<uint16_t>{uint16_t{9}});
     // Seal the message so it can be read back.
     ASSERT_GE(sd_bus_message_seal(m.get(), 1, 0), 0);
     auto [b, s, i32, q] = m.unpack<V, V, V, V>();
@@ -215,13 +215,13 @@ struct Served
         iface->registerProperty("Flag", true, sdbus::Access::readWrite);
         iface->registerProperty<uint32_t>(
             "Even", 2, [](const uint32_t& req, uint32_t& stored) {
-            if (req % 2 != 0)
-            {
-                return false;
-            }
-            stored = req;
-            return true;
-        });
+                if (req % 2 != 0)
+                {
+                    return false;
+                }
+                stored = req;
+                return true;
+            });
         iface->registerProperty<std::string>("Name", "first");
         iface->initialize();
     }
@@ -249,11 +249,10 @@ TEST(SdbusObjectServer, PropertiesSignalOnlyOnChangeAndRefuseBadWrites)
     Served s;
     int signals = 0;
     std::string lastName;
-    sdbus::Match match(
-        s.conn.bus(),
-        "type='signal',path='/obj',member='PropertiesChanged',"
-        "interface='org.freedesktop.DBus.Properties',",
-        [&](sdbus::Message& m) {
+    sdbus::Match match(s.conn.bus(),
+                       "type='signal',path='/obj',member='PropertiesChanged',"
+                       "interface='org.freedesktop.DBus.Properties',",
+                       [&](sdbus::Message& m) {
         auto [iface, changed] = m.unpack<
             std::string,
             std::map<std::string, std::variant<bool, std::string, uint32_t>>>();
@@ -300,9 +299,9 @@ TEST(SdbusObjectServer, PropertiesSignalOnlyOnChangeAndRefuseBadWrites)
     s.io.run_for(50ms);
     EXPECT_EQ(signals, 3);
 
-    auto objects = busctl({"call", "test.sdbus.Served", "/",
-                           "org.freedesktop.DBus.ObjectManager",
-                           "GetManagedObjects"});
+    auto objects =
+        busctl({"call", "test.sdbus.Served", "/",
+                "org.freedesktop.DBus.ObjectManager", "GetManagedObjects"});
     EXPECT_NE(objects.out.find("\"/obj\""), std::string::npos);
     EXPECT_NE(objects.out.find("\"Name\" s \"second\""), std::string::npos);
 }
@@ -328,6 +327,44 @@ TEST(SdbusAsioConnection, DeferredCallbackExceptionLeavesTheLoop)
     {
         EXPECT_STREQ(e.what(), "from the callback");
     }
+}
+
+TEST(SdbusAsioConnection, LaterCallbackExceptionsAreReportedNotLost)
+{
+    // One signal, two callbacks that both throw in the same dispatch: one
+    // leaves the loop, the other is named on standard error.
+    boost::asio::io_context io;
+    sdbus::AsioConnection conn(io, sdbus::Bus::newSystem());
+    const std::string rule = "type='signal',interface='test.Boom',";
+    sdbus::Match first(conn.bus(), rule, [](sdbus::Message&) {
+        throw std::runtime_error("first failure");
+    });
+    sdbus::Match second(conn.bus(), rule, [](sdbus::Message&) {
+        throw std::runtime_error("second failure");
+    });
+    auto emitter = sdbus::Bus::newSystem();
+    auto sig = emitter.newSignal("/boom", "test.Boom", "Now");
+    emitter.send(sig);
+    emitter.flush();
+    ::testing::internal::CaptureStderr();
+    std::string caught;
+    try
+    {
+        io.run_for(10s);
+    }
+    catch (const std::runtime_error& e)
+    {
+        caught = e.what();
+    }
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(caught == "first failure" || caught == "second failure")
+        << caught;
+    const std::string other =
+        caught == "first failure" ? "second failure" : "first failure";
+    EXPECT_NE(err.find("sdbus: dropped a later exception of a bus callback: " +
+                       other),
+              std::string::npos)
+        << err;
 }
 
 TEST(SdbusAsioConnection, QueuedCallsAreServedAfterASynchronousCall)
@@ -377,7 +414,7 @@ TEST(SdbusAsioConnection, QueuedCallsAreServedAfterASynchronousCall)
             while (sd_bus_process(bus, nullptr) > 0)
             {}
             return answer != 0;
-        },
+            },
             20s);
         sd_bus_flush_close_unref(bus);
     });

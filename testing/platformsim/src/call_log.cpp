@@ -1,12 +1,14 @@
 #include "call_log.hpp"
 
-#include "converter.hpp"
+#include "sdbusjson/converter.hpp"
 
 #include <cstdio>
 #include <exception>
 
 namespace platformsim
 {
+
+using sdbusjson::Converter;
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "control.hpp"
 
 #include "bus_error.hpp"
-#include "converter.hpp"
+#include "sdbusjson/converter.hpp"
 #include "simulator.hpp"
 
 #include <cstring>
@@ -13,6 +13,7 @@ namespace platformsim
 {
 
 using nlohmann::json;
+using sdbusjson::Converter;
 
 namespace
 {

@@ -1,9 +1,11 @@
 #include "introspect.hpp"
 
-#include "signature.hpp"
+#include "sdbusjson/signature.hpp"
 
 namespace platformsim
 {
+
+namespace signature = sdbusjson::signature;
 
 namespace
 {

@@ -1,8 +1,8 @@
 #include "mapper.hpp"
 
 #include "bus_error.hpp"
-#include "converter.hpp"
 #include "sdbus_ptr.hpp"
+#include "sdbusjson/converter.hpp"
 #include "service.hpp"
 
 #include <algorithm>
@@ -12,6 +12,7 @@ namespace platformsim
 {
 
 using nlohmann::json;
+using sdbusjson::Converter;
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "model.hpp"
 
-#include "converter.hpp"
-#include "signature.hpp"
+#include "sdbusjson/converter.hpp"
+#include "sdbusjson/signature.hpp"
 
 #include <systemd/sd-bus.h>
 
@@ -11,6 +11,8 @@
 namespace platformsim
 {
 
+using sdbusjson::Converter;
+namespace signature = sdbusjson::signature;
 using nlohmann::json;
 
 namespace

@@ -2,9 +2,9 @@
 
 #include "bus_error.hpp"
 #include "clock.hpp"
-#include "converter.hpp"
 #include "introspect.hpp"
-#include "signature.hpp"
+#include "sdbusjson/converter.hpp"
+#include "sdbusjson/signature.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +14,8 @@
 namespace platformsim
 {
 
+using sdbusjson::Converter;
+namespace signature = sdbusjson::signature;
 using nlohmann::json;
 
 namespace

@@ -1,14 +1,14 @@
 #include "bus_client.hpp"
 
-#include "converter.hpp"
-#include "signature.hpp"
-#include "testkit/sdbus_json.hpp"
+#include "sdbusjson/converter.hpp"
 
 #include <cstring>
 #include <stdexcept>
 
 namespace platformsim::test
 {
+
+using sdbusjson::Converter;
 
 namespace
 {
@@ -61,14 +61,14 @@ sd_bus_message*
     check(sd_bus_message_new_method_call(bus, &m, service.c_str(), path.c_str(),
                                          interface.c_str(), member.c_str()),
           "creating a call");
-    // The test kit takes a lone value for a single complete type.
-    if (signature::split(sig).size() == 1)
+    try
     {
-        testkit::appendJson(m, sig, args.at(0));
+        Converter::appendArgs(m, sig, args);
     }
-    else if (!sig.empty())
+    catch (...)
     {
-        testkit::appendJson(m, sig, args);
+        sd_bus_message_unref(m);
+        throw;
     }
     return m;
 }

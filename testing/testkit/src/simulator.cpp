@@ -1,7 +1,7 @@
 #include "testkit/simulator.hpp"
 
 #include "bus_guard.hpp"
-#include "testkit/sdbus_json.hpp"
+#include "sdbusjson/converter.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -183,7 +183,7 @@ void Simulator::setProperty(const std::string& service, const std::string& path,
           "SetProperty");
     check(sd_bus_message_open_container(m.get(), 'v', signature.c_str()),
           "SetProperty " + signature);
-    appendJson(m.get(), signature, value);
+    sdbusjson::appendJson(m.get(), signature, value);
     check(sd_bus_message_close_container(m.get()), "SetProperty");
     call(m.get());
 }

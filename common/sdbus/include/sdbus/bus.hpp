@@ -83,7 +83,9 @@ class Bus
 };
 
 /** Stores an exception raised inside a bus callback, where it must not
- *  unwind through sd-bus. The event loop of this thread rethrows it. */
+ *  unwind through sd-bus. The event loop of this thread rethrows it. While
+ *  one is stored, a later one is dropped with a line on standard error
+ *  saying what it was. */
 void deferException(std::exception_ptr e);
 /** Rethrows and clears the exception deferred on this thread, if any. */
 void rethrowDeferred();

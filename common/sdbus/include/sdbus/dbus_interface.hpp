@@ -116,8 +116,7 @@ struct Property : PropertyBase
     using Setter = std::function<bool(const T& requested, T& stored)>;
     using Getter = std::function<T(const T& stored)>;
 
-    Property(std::string n, T initial, uint64_t f, bool w, Setter s,
-             Getter g) :
+    Property(std::string n, T initial, uint64_t f, bool w, Setter s, Getter g) :
         PropertyBase(std::move(n), Traits<T>::sig(), f, w),
         value(std::move(initial)), setter(std::move(s)), getter(std::move(g))
     {}
@@ -351,8 +350,7 @@ class DbusInterface
     static int onSet(sd_bus* bus, const char* path, const char* interface,
                      const char* property, sd_bus_message* value,
                      void* userdata, sd_bus_error* error);
-    static int onMethod(sd_bus_message* m, void* userdata,
-                        sd_bus_error* error);
+    static int onMethod(sd_bus_message* m, void* userdata, sd_bus_error* error);
 
     sd_bus* bus;
     std::string objectPath;

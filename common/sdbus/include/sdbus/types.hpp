@@ -122,8 +122,8 @@ void appendTuple(sd_bus_message* m, const Tuple& t, std::index_sequence<I...>)
 template <typename Tuple, std::size_t... I>
 void readTuple(sd_bus_message* m, Tuple& t, std::index_sequence<I...>)
 {
-    (Traits<std::decay_t<std::tuple_element_t<I, Tuple>>>::read(
-         m, std::get<I>(t)),
+    (Traits<std::decay_t<std::tuple_element_t<I, Tuple>>>::read(m,
+                                                                std::get<I>(t)),
      ...);
 }
 
@@ -224,9 +224,8 @@ struct Traits<std::vector<T>>
     static void read(sd_bus_message* m, std::vector<T>& v)
     {
         const std::string inner = Traits<T>::sig();
-        detail::checkRead(
-            sd_bus_message_enter_container(m, 'a', inner.c_str()),
-            "sd_bus_message_enter_container");
+        detail::checkRead(sd_bus_message_enter_container(m, 'a', inner.c_str()),
+                          "sd_bus_message_enter_container");
         v.clear();
         while (true)
         {
@@ -294,8 +293,8 @@ struct Traits<std::pair<A, B>>
     }
     static void append(sd_bus_message* m, const std::pair<A, B>& p)
     {
-        Traits<std::tuple<A, B>>::append(m, std::tuple<A, B>(p.first,
-                                                             p.second));
+        Traits<std::tuple<A, B>>::append(m,
+                                         std::tuple<A, B>(p.first, p.second));
     }
     static void read(sd_bus_message* m, std::pair<A, B>& p)
     {
@@ -321,13 +320,13 @@ struct Traits<std::variant<Ts...>>
     {
         std::visit(
             [m](const auto& held) {
-                using T = std::decay_t<decltype(held)>;
-                const std::string s = Traits<T>::sig();
-                detail::check(sd_bus_message_open_container(m, 'v', s.c_str()),
-                              "sd_bus_message_open_container");
-                Traits<T>::append(m, held);
-                detail::check(sd_bus_message_close_container(m),
-                              "sd_bus_message_close_container");
+            using T = std::decay_t<decltype(held)>;
+            const std::string s = Traits<T>::sig();
+            detail::check(sd_bus_message_open_container(m, 'v', s.c_str()),
+                          "sd_bus_message_open_container");
+            Traits<T>::append(m, held);
+            detail::check(sd_bus_message_close_container(m),
+                          "sd_bus_message_close_container");
             },
             v);
     }

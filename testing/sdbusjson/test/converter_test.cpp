@@ -1,20 +1,31 @@
-#include "converter.hpp"
-#include "signature.hpp"
+#include "sdbus/bus.hpp"
+#include "sdbusjson/converter.hpp"
+#include "sdbusjson/signature.hpp"
 
 #include <systemd/sd-bus.h>
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <stdexcept>
+#include <string>
+#include <system_error>
+#include <tuple>
+#include <utility>
+#include <variant>
+#include <vector>
 
 #include <gtest/gtest.h>
 
-namespace platformsim
+namespace sdbusjson
 {
 namespace
 {
 
 using nlohmann::json;
+using namespace std::string_literals;
 
 TEST(Signature, SplitsIntoCompleteTypes)
 {
@@ -86,6 +97,18 @@ TEST(Normalize, WritesDictionariesAsPairs)
                  std::invalid_argument);
 }
 
+TEST(Normalize, TakesAStringForBytes)
+{
+    EXPECT_EQ(Converter::normalize("ay", std::string("A\0\xff", 3)),
+              json::array({65, 0, 255}));
+    EXPECT_EQ(Converter::normalize("a{say}", json{{"k", "AB"}}),
+              json::parse(R"([["k", [65, 66]]])"));
+    EXPECT_EQ(Converter::normalize("ay", json::array({1, 2})),
+              json::array({1, 2}));
+    EXPECT_THROW(Converter::normalize("an", "AB"), std::invalid_argument);
+    EXPECT_THROW(Converter::normalize("as", "AB"), std::invalid_argument);
+}
+
 TEST(Normalize, ChecksStructuresAndVariants)
 {
     EXPECT_EQ(Converter::normalize("(is)", json::array({1, "a"})),
@@ -148,18 +171,39 @@ class RoundTrip : public ::testing::Test
         sd_bus_flush_close_unref(bus);
     }
 
-    /** Appends the arguments, seals the message and reads it back. */
-    json roundTrip(const std::string& sig, const json& args)
+    struct Unref
+    {
+        void operator()(sd_bus_message* m) const
+        {
+            sd_bus_message_unref(m);
+        }
+    };
+    using Message = std::unique_ptr<sd_bus_message, Unref>;
+
+    Message newCall()
     {
         sd_bus_message* m = nullptr;
         EXPECT_GE(
             sd_bus_message_new_method_call(bus, &m, "a.b", "/a", "a.b", "M"),
             0);
-        Converter::appendArgs(m, sig, args);
+        return Message(m);
+    }
+
+    /** Seals the message and reads its body back with its signature. */
+    static std::pair<std::string, json> sealAndRead(sd_bus_message* m)
+    {
         EXPECT_GE(sd_bus_message_seal(m, 1, 0), 0);
-        EXPECT_STREQ(sd_bus_message_get_signature(m, 1), sig.c_str());
-        json out = Converter::readBody(m);
-        sd_bus_message_unref(m);
+        const char* sig = sd_bus_message_get_signature(m, 1);
+        return {sig ? sig : "", Converter::readBody(m)};
+    }
+
+    /** Appends the arguments, seals the message and reads it back. */
+    json roundTrip(const std::string& sig, const json& args)
+    {
+        auto m = newCall();
+        Converter::appendArgs(m.get(), sig, args);
+        auto [sealed, out] = sealAndRead(m.get());
+        EXPECT_EQ(sealed, sig);
         return out;
     }
 
@@ -203,5 +247,91 @@ TEST_F(RoundTrip, RefusesArgumentsThatDoNotFit)
     sd_bus_message_unref(m);
 }
 
+TEST_F(RoundTrip, AppendJsonTakesALoneValueForOneType)
+{
+    auto one = newCall();
+    appendJson(one.get(), "a{sv}", json{{"k", {"ay", "hi"}}});
+    EXPECT_EQ(
+        sealAndRead(one.get()),
+        std::pair("a{sv}"s, json::parse(R"([[["k", ["ay", [104, 105]]]]])")));
+
+    auto several = newCall();
+    appendJson(several.get(), "sb", json::array({"x", true}));
+    EXPECT_EQ(sealAndRead(several.get()),
+              std::pair("sb"s, json::array({"x", true})));
+
+    auto none = newCall();
+    appendJson(none.get(), "", nullptr);
+    appendJson(none.get(), "", json::array());
+    EXPECT_THROW(appendJson(none.get(), "", json::array({1})),
+                 std::invalid_argument);
+    EXPECT_THROW(appendJson(none.get(), "sb", "x"), std::invalid_argument);
+    EXPECT_THROW(appendJson(none.get(), "a{", 1), std::invalid_argument);
+    EXPECT_EQ(sealAndRead(none.get()), std::pair(""s, json::array()));
+}
+
+TEST_F(RoundTrip, ValuesThatDoNotFitLeaveTheMessageAlone)
+{
+    auto m = newCall();
+    // The bad member comes last: nothing of the value may be appended.
+    EXPECT_THROW(appendJson(m.get(), "(sao)", json::array({"a", {"/ok", "x"}})),
+                 std::invalid_argument);
+    EXPECT_THROW(appendJson(m.get(), "s", std::string("a\0b", 3)),
+                 std::invalid_argument);
+    appendJson(m.get(), "u", 7);
+    EXPECT_EQ(sealAndRead(m.get()), std::pair("u"s, json::array({7})));
+
+    // sd-bus's own refusal (here: the message is sealed) is a system error,
+    // which callers also catch as a runtime error.
+    EXPECT_THROW(appendJson(m.get(), "u", 8), std::system_error);
+}
+
+// The daemons' own message layer on the other side: what it writes is read
+// here, and what is written here it reads, so neither half of the converter
+// is checked only against the other.
+TEST(DaemonMessages, AreReadAndWrittenAsTheDaemonsDo)
+{
+    auto bus = sdbus::Bus::newSystem();
+    using Entries =
+        std::map<std::string, std::vector<std::tuple<int32_t, std::string>>>;
+    using Value = std::variant<std::string, uint16_t>;
+    const Entries entries{{"a", {{1, "one"}, {-2, "tw\"o"}}}, {"empty", {}}};
+    const std::vector<uint8_t> bytes{0, 255, 7};
+
+    auto built = bus.newMethodCall("a.b", "/a", "a.b", "M");
+    built.append(entries, bytes, sdbus::ObjectPath("/x/y"), uint64_t{1} << 63,
+                 int16_t{-5}, 2.5, true, Value{uint16_t{9}},
+                 std::pair<std::string, double>{"p", -0.5});
+    ASSERT_GE(sd_bus_message_seal(built.get(), 1, 0), 0);
+    ASSERT_STREQ(sd_bus_message_get_signature(built.get(), 1),
+                 "a{sa(is)}ayotndbv(sd)");
+    EXPECT_EQ(Converter::readBody(built.get()), json::parse(R"([
+        [["a", [[1, "one"], [-2, "tw\"o"]]], ["empty", []]],
+        [0, 255, 7], "/x/y", 9223372036854775808, -5, 2.5, true,
+        ["q", 9], ["p", -0.5]])"));
+
+    auto written = bus.newMethodCall("a.b", "/a", "a.b", "M");
+    Converter::appendArgs(
+        written.get(), "a{sa(is)}ayotndbv(sd)",
+        json::parse(R"([{"a": [[1, "one"], [-2, "tw\"o"]], "empty": []},
+            [0, 255, 7], "/x/y", 9223372036854775808, -5, 2.5, true,
+            ["s", "text"], ["p", -0.5]])"));
+    ASSERT_GE(sd_bus_message_seal(written.get(), 1, 0), 0);
+    auto [e, b, path, big, small, d, flag, v, pair] =
+        written.unpack<Entries, std::vector<uint8_t>, sdbus::ObjectPath,
+                       uint64_t, int16_t, double, bool, Value,
+                       std::pair<std::string, double>>();
+    EXPECT_EQ(e, entries);
+    EXPECT_EQ(b, bytes);
+    EXPECT_EQ(path.str, "/x/y");
+    EXPECT_EQ(big, uint64_t{1} << 63);
+    EXPECT_EQ(small, -5);
+    EXPECT_EQ(d, 2.5);
+    EXPECT_TRUE(flag);
+    EXPECT_EQ(v, Value{"text"});
+    EXPECT_EQ(pair, (std::pair<std::string, double>{"p", -0.5}));
+    EXPECT_TRUE(written.atEnd(true));
+}
+
 } // namespace
-} // namespace platformsim
+} // namespace sdbusjson

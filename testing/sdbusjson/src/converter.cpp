@@ -1,14 +1,14 @@
-#include "converter.hpp"
+#include "sdbusjson/converter.hpp"
 
-#include "signature.hpp"
+#include "sdbusjson/signature.hpp"
 
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <system_error>
 
-namespace platformsim
+namespace sdbusjson
 {
 
 using nlohmann::json;
@@ -33,9 +33,9 @@ void check(int r, const char* what, std::string_view sig)
 {
     if (r < 0)
     {
-        throw std::runtime_error(std::string(what) + " of type \"" +
-                                 std::string(sig) +
-                                 "\" failed: " + std::strerror(-r));
+        throw std::system_error(-r, std::generic_category(),
+                                std::string(what) + " of type \"" +
+                                    std::string(sig) + "\" failed");
     }
 }
 
@@ -405,11 +405,19 @@ json Converter::normalize(std::string_view sig, const json& value)
                 }
                 return out;
             }
+            auto element = sig.substr(1);
+            if (element == "y" && value.is_string())
+            {
+                for (unsigned char byte : value.get_ref<const std::string&>())
+                {
+                    out.push_back(byte);
+                }
+                return out;
+            }
             if (!value.is_array())
             {
                 mismatch(sig, value, "not an array");
             }
-            auto element = sig.substr(1);
             for (const auto& item : value)
             {
                 out.push_back(normalize(element, item));
@@ -687,4 +695,17 @@ json Converter::defaultValue(std::string_view sig)
     }
 }
 
-} // namespace platformsim
+void appendJson(sd_bus_message* m, std::string_view sig, const json& value)
+{
+    auto types = signature::split(sig);
+    if (types.size() == 1)
+    {
+        Converter::append(m, sig, value);
+    }
+    else if (!types.empty() || !(value.is_null() || value.empty()))
+    {
+        Converter::appendArgs(m, sig, value);
+    }
+}
+
+} // namespace sdbusjson

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace platformsim::signature
+namespace sdbusjson::signature
 {
 
 /** Splits a D-Bus signature into its complete types.
@@ -22,4 +22,4 @@ bool isSingleType(std::string_view sig);
 /** Whether the type code is one of the basic types. */
 bool isBasic(char code);
 
-} // namespace platformsim::signature
+} // namespace sdbusjson::signature

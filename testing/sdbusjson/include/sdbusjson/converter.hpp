@@ -7,20 +7,25 @@
 #include <string>
 #include <string_view>
 
-namespace platformsim
+namespace sdbusjson
 {
 
 /** Converts between JSON values and D-Bus message contents, driven by the
  *  D-Bus signature.
  *
  *  JSON form of a value: numbers and booleans as such, strings, object
- *  paths and signatures as strings, arrays as arrays, dictionaries as JSON
- *  objects or as arrays of [key, value] pairs, structures as arrays of
- *  their members and variants as [signature, value].
+ *  paths and signatures as strings, arrays as arrays (a byte array "ay"
+ *  also as a string: its bytes), dictionaries as JSON objects (keys of a
+ *  type other than s, o and g written as JSON text, "7") or as arrays of
+ *  [key, value] pairs, structures as arrays of their members and variants
+ *  as [signature, value]. Unix descriptors (h) are read but never written.
  *
  *  The normalised form, which append() expects and read() produces, always
  *  writes dictionaries as arrays of pairs, so that the order of the
- *  entries is kept.
+ *  entries is kept, and byte arrays as arrays of numbers.
+ *
+ *  Every value is checked whole before anything is appended, so a value
+ *  that does not fit leaves the message as it was.
  */
 class Converter
 {
@@ -35,12 +40,13 @@ class Converter
     static nlohmann::json normalizeArgs(std::string_view sig,
                                         const nlohmann::json& args);
 
-    /** Appends a normalised value of one complete type.
-     *  Throws std::runtime_error when sd-bus refuses it. */
+    /** Appends a value of one complete type (normalised first).
+     *  Throws std::invalid_argument when it does not fit and
+     *  std::system_error when sd-bus refuses it. */
     static void append(sd_bus_message* m, std::string_view sig,
                        const nlohmann::json& value);
 
-    /** Appends a normalised argument list (see normalizeArgs). */
+    /** Appends an argument list (see normalizeArgs). */
     static void appendArgs(sd_bus_message* m, std::string_view sig,
                            const nlohmann::json& args);
 
@@ -64,4 +70,11 @@ class Converter
     static nlohmann::json defaultValue(std::string_view sig);
 };
 
-} // namespace platformsim
+/** Appends a value under a signature of any number of complete types: for
+ *  one type the value itself, for several a JSON array with one value per
+ *  type; an empty signature takes null or an empty array and appends
+ *  nothing. Throws as Converter::append does. */
+void appendJson(sd_bus_message* m, std::string_view sig,
+                const nlohmann::json& value);
+
+} // namespace sdbusjson

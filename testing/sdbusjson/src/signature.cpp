@@ -1,8 +1,8 @@
-#include "signature.hpp"
+#include "sdbusjson/signature.hpp"
 
 #include <stdexcept>
 
-namespace platformsim::signature
+namespace sdbusjson::signature
 {
 
 namespace
@@ -166,4 +166,4 @@ bool isSingleType(std::string_view sig)
     }
 }
 
-} // namespace platformsim::signature
+} // namespace sdbusjson::signature
