@@ -143,13 +143,14 @@ void registerOrSetProperty(int resource, int controller, int drive,
 void publishProperties(int resource, int controller, int drive,
                        const PropertyList& values)
 {
-    for (const auto& [name, value] : values)
+    for (const auto& entry : values)
     {
+        const std::string& name = entry.first;
         std::visit(
             [&](const auto& v) {
             registerOrSetProperty(resource, controller, drive, name, v);
             },
-            value);
+            entry.second);
     }
 }
 
