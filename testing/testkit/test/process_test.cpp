@@ -1,4 +1,5 @@
 #include "testkit/commands.hpp"
+#include "testkit/emulator.hpp"
 #include "testkit/main.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +100,67 @@ TEST(ProcessTest, WaitForBusNameSeesTheOwner)
     // deadline; the deadline is long so that a hang fails the test run.
     Process quits = sh("exit 0");
     EXPECT_FALSE(quits.waitForBusName("org.example.Never", 600s));
+}
+
+// In a cross build the programs built here run under the emulator named in
+// MESON_EXE_WRAPPER; the system's tools and scripts run as they are.
+TEST(ProcessTest, OnlyProgramsBuiltHereGetTheEmulator)
+{
+    const char* owner = std::getenv("NAME_OWNER");
+    ASSERT_NE(owner, nullptr);
+    const char* given = std::getenv("MESON_EXE_WRAPPER");
+    const std::string emulator = given != nullptr ? given : "";
+    testkit::TempDir dir;
+    const std::string wrapper = (dir / "wrapper").string();
+    const std::string calls = (dir / "calls").string();
+    {
+        // Records its arguments, then runs them as the real emulator (or,
+        // natively, the system) would.
+        std::ofstream script(wrapper);
+        script << "#!/bin/sh\necho \"$*\" >>'" << calls << "'\n";
+        if (emulator.empty())
+        {
+            script << "[ \"$1\" = -0 ] && shift 2\n";
+        }
+        script << "exec " << emulator << " \"$@\"\n";
+    }
+    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
+    setenv("MESON_EXE_WRAPPER", wrapper.c_str(), 1);
+
+    Process p({.argv = {owner, "org.example.TestkitWrapped"}});
+    EXPECT_TRUE(p.waitForBusName("org.example.TestkitWrapped"));
+    EXPECT_EQ(p.terminate(), 0);
+    const std::string script = (dir / "script").string();
+    {
+        std::ofstream out(script);
+        out << "#!/bin/sh\nexit 3\n";
+    }
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    EXPECT_EQ(testkit::run({script}).status, 3);
+    if (given != nullptr)
+    {
+        // Natively the system's tools are of the test's machine too.
+        EXPECT_EQ(testkit::run({"sh", "-c", "exit 0"}).status, 0);
+    }
+    EXPECT_EQ(testkit::hostCommand(script, {"name", "a"}).argv,
+              (std::vector<std::string>{"name", "a"}));
+    EXPECT_EQ(testkit::hostCommand(owner, {"alias", "a"}).argv,
+              (std::vector<std::string>{wrapper, "-0", "alias", owner, "a"}));
+    EXPECT_EQ(testkit::hostShellCommand({owner, "it's"}),
+              "'" + wrapper + "' '" + owner + "' 'it'\\''s'");
+
+    if (given != nullptr)
+    {
+        setenv("MESON_EXE_WRAPPER", given, 1);
+    }
+    else
+    {
+        unsetenv("MESON_EXE_WRAPPER");
+    }
+    std::ifstream in(calls);
+    std::string recorded((std::istreambuf_iterator<char>(in)),
+                         std::istreambuf_iterator<char>());
+    EXPECT_EQ(recorded, std::string(owner) + " org.example.TestkitWrapped\n");
 }
 
 TEST(CommandsTest, RunReturnsStatusAndOutput)
