@@ -329,7 +329,7 @@ TEST_F(DaemonTest, AnswersWithin3sWhileTheMapperHangs)
 
     auto startedAt = std::chrono::steady_clock::now();
     int answers = 0;
-    while (std::chrono::steady_clock::now() - startedAt < 8s)
+    while (std::chrono::steady_clock::now() - startedAt < 6s)
     {
         auto m =
             client->newMethodCall(wattkeeperService, wattkeeperPath,
