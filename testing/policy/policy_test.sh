@@ -52,6 +52,9 @@ meson install -C "$build" --destdir "$stage" --no-rebuild --quiet \
 policies=$(find "$stage" -type d -path '*/share/dbus-1/system.d' | head -n 1)
 [[ -n $policies ]] || { echo "no staged policy folder"; exit 1; }
 bin=$(dirname "$(find "$stage" -type f -name vigilhub | head -n 1)")
+# The programs of a cross build run under its emulator (word-split on
+# purpose); the bus and busctl are this machine's own.
+run=${MESON_EXE_WRAPPER:-}
 
 # Denies by default: no name, no method call; signals, replies and the
 # bus itself are allowed. The test and the simulator run as root.
@@ -130,7 +133,7 @@ cat >"$work/platform.json" <<'JSON'
   "mapper": true
 }
 JSON
-"$PLATFORMSIM" --config "$work/platform.json" >"$work/platform.log" 2>&1 &
+$run "$PLATFORMSIM" --config "$work/platform.json" >"$work/platform.log" 2>&1 &
 pids+=($!)
 wait_name local.platformsim || exit 1
 
@@ -148,15 +151,15 @@ export STORESIM_CONFIG=$work/store.json STORESIM_LOG=$work/store.log
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0
 mkdir -p "$work/watt"
 
-"$bin/vigilhub" >"$work/vigilhub.log" 2>&1 &
+$run "$bin/vigilhub" >"$work/vigilhub.log" 2>&1 &
 pids+=($!)
-"$bin/wattkeeperd" -c "$work/watt" -i 1 >"$work/wattkeeperd.log" 2>&1 &
+$run "$bin/wattkeeperd" -c "$work/watt" -i 1 >"$work/wattkeeperd.log" 2>&1 &
 pids+=($!)
-"$bin/nicscout" >"$work/nicscout.log" 2>&1 &
+$run "$bin/nicscout" >"$work/nicscout.log" 2>&1 &
 pids+=($!)
 # The storage library is a stand-in of the build tree, never installed.
 LD_LIBRARY_PATH=$(dirname "$ARRAYSCOUT_I2CSIM") LD_PRELOAD=$ARRAYSCOUT_I2CSIM \
-    "$bin/arrayscout" >"$work/arrayscout.log" 2>&1 &
+    $run "$bin/arrayscout" >"$work/arrayscout.log" 2>&1 &
 pids+=($!)
 for n in xyz.openbmc_project.vigilhub xyz.openbmc_project.wattkeeper \
     xyz.openbmc_project.NetworkAdapter xyz.openbmc_project.Raid; do

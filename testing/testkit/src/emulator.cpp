@@ -64,13 +64,6 @@ std::vector<std::string> wrapper()
     return words;
 }
 
-bool needsWrapper(const std::string& program)
-{
-    // The emulator shows the emulated program as /proc/self/exe.
-    static const std::optional<Target> own = targetOf("/proc/self/exe");
-    return own && targetOf(program.c_str()) == own;
-}
-
 std::string quoted(const std::string& word)
 {
     std::string out = "'";
@@ -88,11 +81,18 @@ bool emulated()
     return !wrapper().empty();
 }
 
+bool builtForThisMachine(const std::string& path)
+{
+    // The emulator shows the emulated program as /proc/self/exe.
+    static const std::optional<Target> own = targetOf("/proc/self/exe");
+    return own && targetOf(path.c_str()) == own;
+}
+
 HostCommand hostCommand(const std::string& program,
                         const std::vector<std::string>& argv)
 {
     std::vector<std::string> command = wrapper();
-    if (command.empty() || !needsWrapper(program))
+    if (command.empty() || !builtForThisMachine(program))
     {
         return {program, argv};
     }

@@ -16,6 +16,10 @@ namespace testkit
 // requests that the emulator cannot pass to the kernel.
 bool emulated();
 
+// Whether the program or library at path is built for the test's own
+// machine (and so for the loader of the programs it starts).
+bool builtForThisMachine(const std::string& path);
+
 struct HostCommand
 {
     std::string program; // the file to execute
