@@ -49,4 +49,10 @@ void Floor::call()
     client.callMethod(floorService, floorPath, floorInterface, "Nop");
 }
 
+void Floor::ping()
+{
+    client.callMethod(floorService, floorPath, "org.freedesktop.DBus.Peer",
+                      "Ping");
+}
+
 } // namespace benchkit

@@ -45,6 +45,8 @@ class Floor
     bool get();
     /** One call of the method that returns at once. */
     void call();
+    /** One org.freedesktop.DBus.Peer.Ping (answered by sd-bus itself). */
+    void ping();
 
   private:
     std::unique_ptr<testkit::Process> process;

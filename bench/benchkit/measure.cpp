@@ -141,6 +141,10 @@ std::pair<Result, Result> interleave(int ops, int batch, int warmUp,
     {
         for (int i = 0; i < warmUp; ++i)
         {
+            if (side->prepare)
+            {
+                side->prepare(i);
+            }
             side->operation(i);
         }
         if (side->afterBatch)
@@ -162,6 +166,10 @@ std::pair<Result, Result> interleave(int ops, int batch, int warmUp,
         {
             for (int i = done; i < done + n; ++i)
             {
+                if (side->prepare)
+                {
+                    side->prepare(warmUp + i);
+                }
                 const auto t0 = Clock::now();
                 side->operation(warmUp + i);
                 result->us.add(since<std::micro>(t0));

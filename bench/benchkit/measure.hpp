@@ -46,6 +46,8 @@ struct Side
 {
     pid_t pid;
     std::function<void(int)> operation;
+    /** Run before each operation, untimed (e.g. changing what it reads). */
+    std::function<void(int)> prepare = nullptr;
     /** Run after each batch of this side, untimed (e.g. waiting for the
      *  work an operation started to end). */
     std::function<void()> afterBatch = nullptr;

@@ -24,7 +24,7 @@ void Table::row(const std::string& figure, const std::string& value,
                 const std::string& floor, const std::string& ratio)
 {
     char line[256];
-    std::snprintf(line, sizeof(line), "| %-13s | %-54s | %12s | %12s | %11s |",
+    std::snprintf(line, sizeof(line), "| %-13s | %-60s | %12s | %12s | %11s |",
                   component.c_str(), figure.c_str(), value.c_str(),
                   floor.c_str(), ratio.c_str());
     rows.emplace_back(line);
@@ -63,10 +63,10 @@ void Table::addGrowth(const std::string& figure, long kib, long floorKib)
 
 void Table::print() const
 {
-    std::printf("| %-13s | %-54s | %12s | %12s | %11s |\n", "daemon", "figure",
+    std::printf("| %-13s | %-60s | %12s | %12s | %11s |\n", "daemon", "figure",
                 "value", "floor", "ratio");
     std::printf("|%s|%s|%s|%s|%s|\n", std::string(15, '-').c_str(),
-                std::string(56, '-').c_str(), std::string(14, '-').c_str(),
+                std::string(62, '-').c_str(), std::string(14, '-').c_str(),
                 std::string(14, '-').c_str(), std::string(13, '-').c_str());
     for (const auto& r : rows)
     {
