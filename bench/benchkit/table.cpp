@@ -16,6 +16,18 @@ std::string format(double value, const char* unit, int decimals)
     return text;
 }
 
+std::string signedKiB(long kib)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%+ld kB", kib);
+    return text;
+}
+
+std::string growthFlag(long kib)
+{
+    return kib > growthFlagKiB ? "GREW >64 kB" : "ok";
+}
+
 } // namespace
 
 Table::Table(std::string component) : component(std::move(component)) {}
@@ -37,7 +49,9 @@ void Table::add(const std::string& figure, double value, double floor,
     if (floor > 0)
     {
         char text[32];
-        std::snprintf(text, sizeof(text), "%.2f", value / floor);
+        const double r = value / floor;
+        std::snprintf(text, sizeof(text), r < 0.1 ? "%.4f" : "%.2f",
+                      r);
         ratio = text;
     }
     row(figure, format(value, unit, decimals), format(floor, unit, decimals),
@@ -52,13 +66,12 @@ void Table::add(const std::string& figure, double value, const char* unit,
 
 void Table::addGrowth(const std::string& figure, long kib, long floorKib)
 {
-    auto signedKiB = [](long k) {
-        char text[32];
-        std::snprintf(text, sizeof(text), "%+ld kB", k);
-        return std::string(text);
-    };
-    row(figure, signedKiB(kib), signedKiB(floorKib),
-        kib > growthFlagKiB ? "GREW >64 kB" : "ok");
+    row(figure, signedKiB(kib), signedKiB(floorKib), growthFlag(kib));
+}
+
+void Table::addGrowth(const std::string& figure, long kib)
+{
+    row(figure, signedKiB(kib), "-", growthFlag(kib));
 }
 
 void Table::print() const

@@ -27,6 +27,8 @@ class Table
     /** A growth of private memory in kB, beside the floor's; flagged when
      *  above growthFlagKiB. */
     void addGrowth(const std::string& figure, long kib, long floorKib);
+    /** The same with no floor figure (code measured in process alone). */
+    void addGrowth(const std::string& figure, long kib);
 
     /** The header and the rows. */
     void print() const;
