@@ -1,5 +1,7 @@
 #include "table.hpp"
 
+#include "measure.hpp"
+
 #include <cstdio>
 #include <utility>
 
@@ -66,12 +68,14 @@ void Table::add(const std::string& figure, double value, const char* unit,
 
 void Table::addGrowth(const std::string& figure, long kib, long floorKib)
 {
-    row(figure, signedKiB(kib), signedKiB(floorKib), growthFlag(kib));
+    row(figure + (quick() ? " (quick run)" : ""), signedKiB(kib),
+        signedKiB(floorKib), growthFlag(kib));
 }
 
 void Table::addGrowth(const std::string& figure, long kib)
 {
-    row(figure, signedKiB(kib), "-", growthFlag(kib));
+    row(figure + (quick() ? " (quick run)" : ""), signedKiB(kib), "-",
+        growthFlag(kib));
 }
 
 void Table::print() const
