@@ -2,12 +2,12 @@
 // and 8 volumes each on the simulated storage library and I2C buses:
 // start-up (its first scan creates the objects) to its bus name, scans
 // (AgentSynchronizeData) that find nothing changed and scans in which every
-// drive's state changed, and the figures every daemon has. Runs in a private mount namespace (the inventory files land in
-// an overlay of /var) on a private bus, with one client that receives every
-// PropertiesChanged signal.
+// drive's state changed, and the figures every daemon has. Runs in a private
+// mount namespace (the inventory files land in an overlay of /var) on a private
+// bus, with one client that receives every PropertiesChanged signal.
 
-#include "storesim_description.hpp"
 #include "inventory.hpp"
+#include "storesim_description.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
@@ -87,7 +87,8 @@ int main()
                               asan + ":verify_asan_link_order=0"}},
                      .pathPrepend = {}},
          .changed = "drives changed",
-         .change =
-             [&](int i) { sim.write(description(i % 2 == 0 ? 0x18 : 0)); }});
+         .change = [&](int i) {
+             sim.write(description(i % 2 == 0 ? 0x18 : 0));
+         }});
     return 0;
 }

@@ -37,10 +37,9 @@ void Floor::set(bool value)
 
 bool Floor::get()
 {
-    auto reply = client.callMethod(floorService, floorPath,
-                                   "org.freedesktop.DBus.Properties", "Get",
-                                   std::string(floorInterface),
-                                   std::string("Flag"));
+    auto reply = client.callMethod(
+        floorService, floorPath, "org.freedesktop.DBus.Properties", "Get",
+        std::string(floorInterface), std::string("Flag"));
     return std::get<bool>(reply.unpack<std::variant<bool>>());
 }
 

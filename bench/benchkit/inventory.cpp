@@ -24,13 +24,14 @@ void runInventoryBench(const InventoryBench& bench)
     const pid_t pid = daemon->pid();
     const long startKiB = privateKiB(pid);
     const long floorStartKiB = privateKiB(floor.pid());
-    const Side bare{.pid = floor.pid(), .operation = [&](int) { floor.call(); }};
+    const Side bare{.pid = floor.pid(),
+                    .operation = [&](int) { floor.call(); }};
 
     const int syncs = count(200, 10);
     const int batch = count(20, 5);
-    auto unchanged =
-        interleave(syncs, batch, 2,
-                   {.pid = pid, .operation = [&](int) { client.sync(); }}, bare);
+    auto unchanged = interleave(
+        syncs, batch, 2, {.pid = pid, .operation = [&](int) { client.sync(); }},
+        bare);
     const std::size_t unchangedSignals = client.signalsPerCall();
     auto changed = interleave(syncs, batch, 2,
                               {.pid = pid,
@@ -51,7 +52,7 @@ void runInventoryBench(const InventoryBench& bench)
     Table table(bench.component);
     table.add("start-up to bus name, median of " + std::to_string(starts),
               startD.median(), startF.median(), "ms", 2);
-        addRun(table,
+    addRun(table,
            "sync, unchanged, " + std::to_string(unchangedSignals) + " signals",
            unchanged);
     addRun(table,

@@ -1,7 +1,6 @@
 #include "measure.hpp"
 
 #include "floor.hpp"
-
 #include "sdbus/bus.hpp"
 #include "sdbus/match.hpp"
 #include "sdbus/message.hpp"
@@ -42,8 +41,8 @@ void keepOrEnd(std::unique_ptr<testkit::Process> process,
 [[noreturn]] void didNotStart(const testkit::Process::Options& options,
                               testkit::Process& process)
 {
-    std::cerr << options.argv.front()
-              << " did not start: " << process.err() << "\n";
+    std::cerr << options.argv.front() << " did not start: " << process.err()
+              << "\n";
     std::exit(1);
 }
 
@@ -107,8 +106,8 @@ double timeToName(const testkit::Process::Options& options,
         }
         sd_bus_wait(bus.get(), 10'000);
     }
-    const double ms = std::chrono::duration<double, std::milli>(at - start)
-                          .count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(at - start).count();
     keepOrEnd(std::move(process), keep);
     return ms;
 }
@@ -230,8 +229,8 @@ std::pair<double, double> idleCpuPercent(pid_t daemon, pid_t floor,
 double bareWriteMs(const std::string& folder, int rounds)
 {
     const std::string path = folder + "/floor-write.dat";
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
-                    0600);
+    int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
     {
         std::cerr << "cannot create " << path << "\n";

@@ -56,10 +56,10 @@ struct Side
 /** What an interleaved run measured of one side. */
 struct Result
 {
-    Samples us;                // round trip of each operation
-    double cpuPerOpUs = 0;     // the serving process's CPU per operation
-    long kibBefore = 0;        // private memory before the timed operations
-    long kibAfter = 0;         // and after them
+    Samples us;            // round trip of each operation
+    double cpuPerOpUs = 0; // the serving process's CPU per operation
+    long kibBefore = 0;    // private memory before the timed operations
+    long kibAfter = 0;     // and after them
 };
 
 /** Runs ops operations of each side in alternating batches of batch, after

@@ -52,8 +52,7 @@ void Table::add(const std::string& figure, double value, double floor,
     {
         char text[32];
         const double r = value / floor;
-        std::snprintf(text, sizeof(text), r < 0.1 ? "%.4f" : "%.2f",
-                      r);
+        std::snprintf(text, sizeof(text), r < 0.1 ? "%.4f" : "%.2f", r);
         ratio = text;
     }
     row(figure, format(value, unit, decimals), format(floor, unit, decimals),

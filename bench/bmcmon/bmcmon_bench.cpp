@@ -10,18 +10,18 @@
 // the private memory of this process is followed over many reads.
 
 #include "benchkit.hpp"
-#include "floor.hpp"
-#include "measure.hpp"
-#include "table.hpp"
 #include "bmcmon/dbus_helper.hpp"
 #include "bmcmon/dbus_passive.hpp"
+#include "floor.hpp"
+#include "measure.hpp"
 #include "sdbus/asio_connection.hpp"
+#include "table.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/simulator.hpp"
 
-#include <boost/asio/io_context.hpp>
-
 #include <unistd.h>
+
+#include <boost/asio/io_context.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -136,9 +136,7 @@ int main()
         calls, batch, warmUp,
         {.pid = getpid(),
          .operation =
-             [&](int) {
-        helper.readSensorValue(sensorService, fan0, props);
-             }},
+             [&](int) { helper.readSensorValue(sensorService, fan0, props); }},
         {.pid = floor.pid(), .operation = [&](int) { floor.get(); }});
     auto lookup = benchkit::interleave(
         calls, batch, warmUp,

@@ -15,13 +15,13 @@
 // its passes.
 
 #include "benchkit.hpp"
-#include "floor.hpp"
-#include "measure.hpp"
-#include "table.hpp"
 #include "bmcmon/dbus_types.hpp"
 #include "fan_controller.hpp"
 #include "fan_dbus_passive.hpp"
+#include "floor.hpp"
+#include "measure.hpp"
 #include "sdbus/asio_connection.hpp"
+#include "table.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
@@ -29,10 +29,10 @@
 #include "testkit/stubs.hpp"
 #include "testkit/wait.hpp"
 
+#include <unistd.h>
+
 #include <boost/asio/io_context.hpp>
 #include <nlohmann/json.hpp>
-
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -290,10 +290,10 @@ int main()
         table.print();
         return 0;
     }
-    const testkit::Process::Options options{.argv = {exe, "-f",
-                                                     "0,1,2,3,4,5,6,7"},
-                                            .env = {},
-                                            .pathPrepend = {stubs.path()}};
+    const testkit::Process::Options options{
+        .argv = {exe, "-f", "0,1,2,3,4,5,6,7"},
+        .env = {},
+        .pathPrepend = {stubs.path()}};
     const char* firstPass = "Fan is added to be confirmed. id: 7";
     const int starts = benchkit::count(5, 2);
     auto [startD, startF] = benchkit::startups(
@@ -314,7 +314,8 @@ int main()
     table.add("private memory after the passes at rest",
               static_cast<double>(benchkit::privateKiB(daemon->pid())),
               static_cast<double>(benchkit::privateKiB(floor.pid())), "kB", 0);
-    table.add("CPU at rest over " + std::to_string(static_cast<int>(idleSeconds)) +
+    table.add("CPU at rest over " +
+                  std::to_string(static_cast<int>(idleSeconds)) +
                   " s (a pass each 3 s)",
               idleD, idleF, "%", 3);
     table.print();

@@ -4,11 +4,10 @@
  * changes and a method that returns at once, owns its name (the argument,
  * local.benchfloor without one), and waits. */
 
-#include <systemd/sd-bus.h>
-
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <systemd/sd-bus.h>
 
 #define FLOOR_NAME "local.benchfloor"
 #define FLOOR_PATH "/local/benchfloor"
@@ -17,8 +16,8 @@
 static int flag;
 
 static int getFlag(sd_bus* bus, const char* path, const char* interface,
-                   const char* property, sd_bus_message* reply,
-                   void* userdata, sd_bus_error* error)
+                   const char* property, sd_bus_message* reply, void* userdata,
+                   sd_bus_error* error)
 {
     (void)bus;
     (void)path;
@@ -30,8 +29,8 @@ static int getFlag(sd_bus* bus, const char* path, const char* interface,
 }
 
 static int setFlag(sd_bus* bus, const char* path, const char* interface,
-                   const char* property, sd_bus_message* value,
-                   void* userdata, sd_bus_error* error)
+                   const char* property, sd_bus_message* value, void* userdata,
+                   sd_bus_error* error)
 {
     (void)userdata;
     (void)error;
@@ -46,8 +45,7 @@ static int setFlag(sd_bus* bus, const char* path, const char* interface,
         return 0;
     }
     flag = next;
-    return sd_bus_emit_properties_changed(bus, path, interface, property,
-                                          NULL);
+    return sd_bus_emit_properties_changed(bus, path, interface, property, NULL);
 }
 
 static int nop(sd_bus_message* call, void* userdata, sd_bus_error* error)

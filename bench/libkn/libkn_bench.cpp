@@ -5,9 +5,12 @@
 // rounds. The library has no service of its own, so no floor figure; the
 // private memory of this process is followed over many parses.
 #include "libkn/sel-parse.h"
+#include "libkn/shm.h"
+
 #include "measure.hpp"
 #include "table.hpp"
-#include "libkn/shm.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,8 +20,6 @@
 #include <ctime>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace
 {

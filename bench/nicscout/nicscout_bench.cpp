@@ -73,7 +73,6 @@ int main()
          .interface = iface,
          .options = {.argv = {binary}, .env = {}, .pathPrepend = {}},
          .changed = "links changed",
-         .change =
-             [](int i) { writeInventory(i % 2 == 0 ? "Down" : "Up"); }});
+         .change = [](int i) { writeInventory(i % 2 == 0 ? "Down" : "Up"); }});
     return 0;
 }

@@ -110,17 +110,18 @@ int main()
             std::exit(1);
         }
     };
-    auto changing = benchkit::interleave(
-        changingOps, batch, warmUp,
-        {.pid = hub->pid(),
-         .operation =
-             [&](int i) {
+    auto changing =
+        benchkit::interleave(changingOps, batch, warmUp,
+                             {.pid = hub->pid(),
+                              .operation =
+                                  [&](int i) {
         set(i % 2 == 1);
         ++transitions;
-             },
-         .afterBatch = settle},
-        {.pid = floor.pid(),
-         .operation = [&](int i) { floor.set(i % 2 == 0); }});
+                              },
+                              .afterBatch = settle},
+                             {.pid = floor.pid(), .operation = [&](int i) {
+                                  floor.set(i % 2 == 0);
+                              }});
 
     const double idleSeconds = benchkit::count(5, 1);
     auto [idleD, idleF] =

@@ -223,11 +223,11 @@ int main()
          .operation = [&](int i) { floor.set(i % 2 == 0); }});
 
     auto get = [&] {
-        auto reply = client.callMethod(
-            bmcmon::wattkeeperService, bmcmon::wattkeeperPath,
-            "org.freedesktop.DBus.Properties", "Get",
-            std::string(bmcmon::wattkeeperInterface),
-            std::string("AlarmThreshold"));
+        auto reply =
+            client.callMethod(bmcmon::wattkeeperService, bmcmon::wattkeeperPath,
+                              "org.freedesktop.DBus.Properties", "Get",
+                              std::string(bmcmon::wattkeeperInterface),
+                              std::string("AlarmThreshold"));
         return std::get<int32_t>(reply.unpack<std::variant<int32_t>>());
     };
     const int getOps = benchkit::count(100000, 2000);
@@ -251,11 +251,10 @@ int main()
                 .unpack<std::vector<int64_t>>();
         if (reply.size() != 2 * N)
         {
-            std::cerr << "unexpected answer of " << reply.size()
-                      << " values\n";
+            std::cerr << "unexpected answer of " << reply.size() << " values\n";
             std::exit(1);
         }
-             }},
+         }},
         {.pid = floor.pid(), .operation = [&](int) { floor.call(); }});
 
     const double idleSeconds = benchkit::count(5, 1);
