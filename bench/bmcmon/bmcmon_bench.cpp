@@ -163,7 +163,7 @@ int main()
     table.add("lookupService, p99", lookup.first.us.percentile(99),
               lookup.second.us.percentile(99), "us");
     table.addGrowth("private memory growth over " + std::to_string(growthOps) +
-                        " reads, in process",
+                        " reads",
                     growth);
     table.print();
     return 0;

@@ -132,7 +132,7 @@ int main()
         ipmi_parse_sel_entry(r.data(), 0, base.data(), out.data());
     }
     table.addGrowth("private memory growth over " + std::to_string(growthOps) +
-                        " parses, in process",
+                        " parses",
                     benchkit::privateKiB(getpid()) - before);
     table.print();
     return 0;
