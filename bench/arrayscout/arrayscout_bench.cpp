@@ -1,24 +1,21 @@
-// Times the scans of the real arrayscout (AgentSynchronizeData) over two
-// controllers of 24 drives and 8 volumes each, on the simulated storage
-// library and I2C buses: the start-up scan that creates the objects, scans
-// that find nothing changed, and scans in which every drive's state
-// changed. Runs in a private mount namespace (the inventory files land in
-// an overlay of /var) on a private bus, with one client that receives every
-// PropertiesChanged signal.
+// arrayscout beside the floor service, over two controllers of 24 drives
+// and 8 volumes each on the simulated storage library and I2C buses:
+// start-up (its first scan creates the objects) to its bus name, scans
+// (AgentSynchronizeData) that find nothing changed and scans in which every
+// drive's state changed, and the figures every daemon has. Runs in a private
+// mount namespace (the inventory files land in an overlay of /var) on a private
+// bus, with one client that receives every PropertiesChanged signal.
 
+#include "inventory.hpp"
 #include "storesim_description.hpp"
-#include "sync_client.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -31,7 +28,6 @@ constexpr const char* iface = "xyz.openbmc_project.Raid.Device";
 constexpr int controllers = 2;
 constexpr int drives = 24;
 constexpr int volumes = 8;
-constexpr int rounds = 30;
 
 json description(int fwState)
 {
@@ -71,41 +67,28 @@ int main()
     }
 
     testkit::PrivateBus privateBus;
-    benchkit::SyncClient client(service, root, iface);
-
     arrayscout_test::Description sim;
     sim.write(description(0));
     std::string asan = std::getenv("ASAN_OPTIONS") != nullptr
                            ? std::getenv("ASAN_OPTIONS")
                            : "";
-    auto started = benchkit::Clock::now();
-    testkit::Process daemon(testkit::Process::Options{
-        .argv = {binary},
-        .env = {{"STORESIM_CONFIG", sim.path()},
-                {"LD_PRELOAD", i2c},
-                {"ASAN_OPTIONS", asan + ":verify_asan_link_order=0"}}});
-    if (!daemon.waitForBusName(service))
-    {
-        std::cerr << "arrayscout did not start: " << daemon.err() << "\n";
-        return 1;
-    }
-    client.ping();
-    double startMs = benchkit::since<std::milli>(started);
-
-    benchkit::Samples unchanged = client.timeSyncs(rounds);
-    std::size_t unchangedSignals = client.signalsPerCall();
-    benchkit::Samples changed = client.timeSyncs(
-        rounds, [&](int i) { sim.write(description(i % 2 == 0 ? 0x18 : 0)); });
-    std::size_t changedSignals = client.signalsPerCall();
-
     std::printf("arrayscout: %d controllers x %d drives x %d volumes "
                 "(half SAS, half SATA drives)\n",
                 controllers, drives, volumes);
-    std::printf("%-40s %7.2f ms\n", "start-up (first scan) to first answer",
-                startMs);
-    benchkit::printSyncs(40, "AgentSynchronizeData, unchanged", unchanged,
-                         unchangedSignals);
-    benchkit::printSyncs(40, "AgentSynchronizeData, drive states changed",
-                         changed, changedSignals);
+    benchkit::runInventoryBench(
+        {.component = "arrayscout",
+         .service = service,
+         .root = root,
+         .interface = iface,
+         .options = {.argv = {binary},
+                     .env = {{"STORESIM_CONFIG", sim.path()},
+                             {"LD_PRELOAD", i2c},
+                             {"ASAN_OPTIONS",
+                              asan + ":verify_asan_link_order=0"}},
+                     .pathPrepend = {}},
+         .changed = "drives changed",
+         .change = [&](int i) {
+             sim.write(description(i % 2 == 0 ? 0x18 : 0));
+         }});
     return 0;
 }

@@ -1,7 +1,6 @@
 #include "sync_client.hpp"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <utility>
@@ -33,44 +32,23 @@ void SyncClient::ping()
     drain();
 }
 
-Samples SyncClient::timeSyncs(int rounds,
-                              const std::function<void(int)>& prepare)
+void SyncClient::sync()
 {
-    Samples ms;
-    mostSignals = 0;
-    for (int round = 0; round < rounds; ++round)
+    signals = 0;
+    auto reply =
+        client.callMethod(service, root, interface, "AgentSynchronizeData");
+    drain();
+    if (!reply.unpack<bool>())
     {
-        if (prepare)
-        {
-            prepare(round);
-        }
-        signals = 0;
-        auto start = Clock::now();
-        auto reply =
-            client.callMethod(service, root, interface, "AgentSynchronizeData");
-        ms.add(since<std::milli>(start));
-        drain();
-        if (!reply.unpack<bool>())
-        {
-            std::cerr << "AgentSynchronizeData answered false\n";
-            std::exit(1);
-        }
-        mostSignals = std::max(mostSignals, signals);
+        std::cerr << "AgentSynchronizeData answered false\n";
+        std::exit(1);
     }
-    return ms;
+    mostSignals = std::max(mostSignals, signals);
 }
 
-std::size_t SyncClient::signalsPerCall() const
+std::size_t SyncClient::signalsPerCall()
 {
-    return mostSignals;
-}
-
-void printSyncs(int width, const std::string& what, const Samples& ms,
-                std::size_t signalsPerCall)
-{
-    std::printf("%-*s %s  (%zu calls, %zu PropertiesChanged each)\n", width,
-                what.c_str(), ms.summary("ms").c_str(), ms.size(),
-                signalsPerCall);
+    return std::exchange(mostSignals, 0);
 }
 
 } // namespace benchkit

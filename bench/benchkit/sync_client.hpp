@@ -1,6 +1,6 @@
 #pragma once
 
-// The client side of the inventory daemons' benchmarks: times their
+// The client side of the inventory daemons' benchmarks: calls their
 // AgentSynchronizeData and counts the PropertiesChanged signals it brings.
 
 #include "benchkit.hpp"
@@ -8,7 +8,6 @@
 #include "sdbus/match.hpp"
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
 namespace benchkit
@@ -25,14 +24,13 @@ class SyncClient
      *  and drops the signals seen so far. */
     void ping();
 
-    /** Times rounds calls of AgentSynchronizeData, each after
-     *  prepare(round); ends the program when one answers false. */
-    Samples timeSyncs(int rounds,
-                      const std::function<void(int)>& prepare = nullptr);
+    /** One AgentSynchronizeData and the signals it brought; ends the
+     *  program when it answers false. */
+    void sync();
 
-    /** The most PropertiesChanged signals that one of those calls
-     *  brought. */
-    std::size_t signalsPerCall() const;
+    /** The most PropertiesChanged signals that one sync brought since the
+     *  last call of this. */
+    std::size_t signalsPerCall();
 
   private:
     void drain();
@@ -45,9 +43,5 @@ class SyncClient
     std::size_t mostSignals = 0;
     sdbus::Match match;
 };
-
-/** One line: what, the figures in ms, the calls and their signals. */
-void printSyncs(int width, const std::string& what, const Samples& ms,
-                std::size_t signalsPerCall);
 
 } // namespace benchkit

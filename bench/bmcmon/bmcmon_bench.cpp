@@ -5,14 +5,21 @@
 //   (at most `window` signals in flight);
 // - the cost of one readSensorValue (a GetAll answered by the simulator)
 //   and of one lookupService (a GetObject of the simulator's mapper).
-// Each figure is the median of its rounds.
+// Each call figure stands beside a bare round trip to the floor service (a
+// Get of its property, a call of its method), taken in alternating batches;
+// the private memory of this process is followed over many reads.
 
 #include "benchkit.hpp"
 #include "bmcmon/dbus_helper.hpp"
 #include "bmcmon/dbus_passive.hpp"
+#include "floor.hpp"
+#include "measure.hpp"
 #include "sdbus/asio_connection.hpp"
+#include "table.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/simulator.hpp"
+
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 
@@ -31,11 +38,9 @@ using json = nlohmann::json;
 constexpr const char* sensorService = "xyz.openbmc_project.FanSensor";
 constexpr const char* fan0 = "/xyz/openbmc_project/sensors/fan_tach/FAN0";
 constexpr const char* valueIntf = "xyz.openbmc_project.Sensor.Value";
-constexpr int signalsPerRound = 20000;
-constexpr int signalRounds = 5;
+const int signalsPerRound = benchkit::count(20000, 2000);
+const int signalRounds = benchkit::count(5, 2);
 constexpr int window = 1000;
-constexpr int callsPerRound = 2000;
-constexpr int callRounds = 5;
 
 json platform()
 {
@@ -110,24 +115,6 @@ double signalsPerSecond()
     return rates.median();
 }
 
-template <typename F>
-double microsecondsPerCall(F&& call)
-{
-    benchkit::Samples rounds;
-    for (int round = 0; round < callRounds; ++round)
-    {
-        benchkit::Samples us;
-        for (int i = 0; i < callsPerRound; ++i)
-        {
-            auto start = Clock::now();
-            call();
-            us.add(benchkit::since<std::micro>(start));
-        }
-        rounds.add(us.median());
-    }
-    return rounds.median();
-}
-
 } // namespace
 
 int main()
@@ -135,20 +122,49 @@ int main()
     testkit::PrivateBus bus;
     testkit::Simulator sim(platform());
 
-    double rate = signalsPerSecond();
-    std::printf("DbusPassive on the asio loop: %.0f PropertiesChanged "
-                "signals/s (median of %d rounds of %d, window %d)\n",
-                rate, signalRounds, signalsPerRound, window);
+    benchkit::Floor floor;
+    benchkit::Table table("bmcmon");
+    table.add("DbusPassive: PropertiesChanged followed per second",
+              signalsPerSecond(), "/s", 0);
 
     bmcmon::DbusHelper helper(sdbus::Bus::newSystem());
     bmcmon::SensorValueProperties props;
-    double read = microsecondsPerCall(
-        [&] { helper.readSensorValue(sensorService, fan0, props); });
-    std::printf("readSensorValue: %.1f us per call (median of %d x %d)\n", read,
-                callRounds, callsPerRound);
-    double lookup =
-        microsecondsPerCall([&] { helper.lookupService(valueIntf, fan0); });
-    std::printf("lookupService: %.1f us per call (median of %d x %d)\n", lookup,
-                callRounds, callsPerRound);
+    const int calls = benchkit::count(10000, 500);
+    const int batch = benchkit::count(1000, 100);
+    const int warmUp = benchkit::count(500, 20);
+    auto read = benchkit::interleave(
+        calls, batch, warmUp,
+        {.pid = getpid(),
+         .operation =
+             [&](int) { helper.readSensorValue(sensorService, fan0, props); }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.get(); }});
+    auto lookup = benchkit::interleave(
+        calls, batch, warmUp,
+        {.pid = getpid(),
+         .operation = [&](int) { helper.lookupService(valueIntf, fan0); }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.call(); }});
+
+    // Untimed, so that no sample takes memory.
+    const int growthOps = benchkit::count(100000, 2000);
+    const long before = benchkit::privateKiB(getpid());
+    for (int i = 0; i < growthOps; ++i)
+    {
+        helper.readSensorValue(sensorService, fan0, props);
+    }
+    const long growth = benchkit::privateKiB(getpid()) - before;
+
+    table.add("readSensorValue (GetAll; floor: Get), median of " +
+                  std::to_string(calls),
+              read.first.us.median(), read.second.us.median(), "us");
+    table.add("readSensorValue, p99", read.first.us.percentile(99),
+              read.second.us.percentile(99), "us");
+    table.add("lookupService (mapper; floor: a method), median",
+              lookup.first.us.median(), lookup.second.us.median(), "us");
+    table.add("lookupService, p99", lookup.first.us.percentile(99),
+              lookup.second.us.percentile(99), "us");
+    table.addGrowth("private memory growth over " + std::to_string(growthOps) +
+                        " reads",
+                    growth);
+    table.print();
     return 0;
 }

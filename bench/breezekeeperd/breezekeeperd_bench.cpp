@@ -8,19 +8,28 @@
 //   - a confirming pass: 8 fans confirmed failed (8 removed events and the
 //     redundancy event through the shell, the health flag written, the
 //     mode switched), then 8 confirmed back.
-// Then the real daemon with 8 fans: its CPU time over three idle passes.
+// Each quiet pass is taken beside a bare round trip to the floor service,
+// and the private memory of this process is followed over many quiet
+// passes. Then the real daemon with 8 fans beside the floor service: its
+// start-up to the first pass, private memory, and its CPU at rest over
+// its passes.
 
 #include "benchkit.hpp"
 #include "bmcmon/dbus_types.hpp"
 #include "fan_controller.hpp"
 #include "fan_dbus_passive.hpp"
+#include "floor.hpp"
+#include "measure.hpp"
 #include "sdbus/asio_connection.hpp"
+#include "table.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/simulator.hpp"
 #include "testkit/stubs.hpp"
 #include "testkit/wait.hpp"
+
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <nlohmann/json.hpp>
@@ -31,6 +40,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -198,12 +208,33 @@ int main()
             *controller.getFanManager().getReaders()[id]);
     };
 
-    Figures quiet;
-    for (int round = 0; round < 2000; ++round)
+    benchkit::Floor floor;
+    const int quietOps = benchkit::count(2000, 200);
+    auto quiet = benchkit::interleave(
+        quietOps, benchkit::count(500, 50), benchkit::count(100, 10),
+        {.pid = getpid(),
+         .operation = [&](int) { controller.evaluateFanMode(); },
+         .prepare = [&](int) { now += 3s; }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.call(); }});
+
+    // Untimed, so that no sample takes memory.
+    const int growthOps = benchkit::count(100000, 2000);
+    const long selfBefore = benchkit::privateKiB(getpid());
+    const long floorBefore = benchkit::privateKiB(floor.pid());
+    for (int done = 0; done < growthOps; done += 1000)
     {
-        measure(quiet, [&] { controller.evaluateFanMode(); });
-        now += 3s;
+        for (int i = 0; i < 1000; ++i)
+        {
+            now += 3s;
+            controller.evaluateFanMode();
+        }
+        for (int i = 0; i < 1000; ++i)
+        {
+            floor.call();
+        }
     }
+    const long selfGrowth = benchkit::privateKiB(getpid()) - selfBefore;
+    const long floorGrowth = benchkit::privateKiB(floor.pid()) - floorBefore;
 
     Figures noting;
     Figures confirming;
@@ -230,7 +261,6 @@ int main()
     std::printf("breezekeeperd, %d fans (in process, simulated platform)\n",
                 fans);
     setup.print("set-up (readers made)", "ms", 1e3);
-    quiet.print("quiet pass", "us", 1e6);
     noting.print("pass noting 8 flips", "us", 1e6);
     confirming.print("pass confirming 8 fans (events)", "ms", 1e3);
     std::printf("  (a confirming pass runs 8 x 3 event commands, the "
@@ -238,26 +268,56 @@ int main()
                 "D-Bus calls; the cpu figure includes the shell and the "
                 "commands run)\n");
 
-    // The real daemon: CPU time over three idle passes after start-up.
+    benchkit::Table table("breezekeeperd");
+    table.add("set-up, readers made, in process", setup.wall.median() * 1e3,
+              "ms", 3);
+    table.add("quiet pass in process (floor: a bare round trip)",
+              quiet.first.us.median(), quiet.second.us.median(), "us");
+    table.add("quiet pass, p99", quiet.first.us.percentile(99),
+              quiet.second.us.percentile(99), "us");
+    table.add("pass noting 8 flips, in process", noting.wall.median() * 1e6,
+              "us");
+    table.add("pass confirming 8 fans (events), in process",
+              confirming.wall.median() * 1e3, "ms", 2);
+    table.addGrowth("private memory growth over " + std::to_string(growthOps) +
+                        " passes (floor: calls)",
+                    selfGrowth, floorGrowth);
+
+    // The real daemon: start-up to its first pass, then at rest.
     const char* exe = std::getenv("BREEZEKEEPERD");
     if (exe == nullptr)
     {
+        table.print();
         return 0;
     }
-    testkit::Process daemon({.argv = {exe, "-f", "0,1,2,3,4,5,6,7"},
-                             .pathPrepend = {stubs.path()}});
-    if (!daemon.waitForOutput("Fan is added to be confirmed. id: 7", true))
-    {
-        std::printf("the daemon did not start: %s\n", daemon.err().c_str());
-        return 1;
-    }
-    const double started = benchkit::processCpuSeconds(daemon.pid());
-    const auto t0 = benchkit::Clock::now();
-    testkit::waitUntil([] { return false; }, 9s); // three passes
-    const double idle = benchkit::processCpuSeconds(daemon.pid()) - started;
-    const double seconds = benchkit::since(t0);
-    std::printf("real daemon: start-up cpu %.3f ms; idle cpu %.3f ms over "
-                "%.1f s (3 passes, signals none), %.3f ms per pass\n",
-                started * 1e3, idle * 1e3, seconds, idle / 3 * 1e3);
+    const testkit::Process::Options options{
+        .argv = {exe, "-f", "0,1,2,3,4,5,6,7"},
+        .env = {},
+        .pathPrepend = {stubs.path()}};
+    const char* firstPass = "Fan is added to be confirmed. id: 7";
+    const int starts = benchkit::count(5, 2);
+    auto [startD, startF] = benchkit::startups(
+        starts, [&] { return benchkit::timeToOutput(options, firstPass); });
+    std::unique_ptr<testkit::Process> daemon;
+    benchkit::timeToOutput(options, firstPass, &daemon);
+    const long startKiB = benchkit::privateKiB(daemon->pid());
+    const long floorStartKiB = benchkit::privateKiB(floor.pid());
+    // Three passes at rest (one in a quick run).
+    const double idleSeconds = benchkit::count(9, 3);
+    auto [idleD, idleF] =
+        benchkit::idleCpuPercent(daemon->pid(), floor.pid(), idleSeconds);
+    table.add("start-up to first pass (floor: to bus name), median of " +
+                  std::to_string(starts),
+              startD.median(), startF.median(), "ms", 2);
+    table.add("private memory at start", static_cast<double>(startKiB),
+              static_cast<double>(floorStartKiB), "kB", 0);
+    table.add("private memory after the passes at rest",
+              static_cast<double>(benchkit::privateKiB(daemon->pid())),
+              static_cast<double>(benchkit::privateKiB(floor.pid())), "kB", 0);
+    table.add("CPU at rest over " +
+                  std::to_string(static_cast<int>(idleSeconds)) +
+                  " s (a pass each 3 s)",
+              idleD, idleF, "%", 3);
+    table.print();
     return 0;
 }

@@ -1,22 +1,20 @@
-// Times one AgentSynchronizeData of the real nicscout over a 1,000-line
-// inventory file (500 adapters of two ports), with the file unchanged and
-// with every link status changed. Runs in a private mount namespace (the
-// file lives in an overlay of /var) on a private bus, with one client that
-// receives every PropertiesChanged signal.
+// nicscout beside the floor service, over a 1,000-line inventory file (500
+// adapters of two ports): its AgentSynchronizeData with the file unchanged
+// and with every link status changed, and the figures every daemon has.
+// Runs in a private mount namespace (the file lives in an overlay of /var)
+// on a private bus, with one client that receives every PropertiesChanged
+// signal.
 
-#include "sync_client.hpp"
+#include "inventory.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <vector>
 
 namespace
 {
@@ -26,7 +24,6 @@ constexpr const char* root = "/xyz/openbmc_project/NetworkAdapter";
 constexpr const char* iface = "xyz.openbmc_project.NetworkAdapter.Device";
 constexpr int adapters = 500;
 constexpr int ports = 2;
-constexpr int rounds = 30;
 
 void writeInventory(const std::string& link)
 {
@@ -66,32 +63,16 @@ int main()
     }
 
     testkit::PrivateBus privateBus;
-    benchkit::SyncClient client(service, root, iface);
-
     writeInventory("Up");
-    auto started = benchkit::Clock::now();
-    testkit::Process daemon(testkit::Process::Options{
-        .argv = {binary}, .env = {}, .pathPrepend = {}});
-    if (!daemon.waitForBusName(service))
-    {
-        std::cerr << "nicscout did not start: " << daemon.err() << "\n";
-        return 1;
-    }
-    client.ping();
-    double startMs = benchkit::since<std::milli>(started);
-
-    benchkit::Samples unchanged = client.timeSyncs(rounds);
-    std::size_t unchangedSignals = client.signalsPerCall();
-    benchkit::Samples changed = client.timeSyncs(
-        rounds, [&](int i) { writeInventory(i % 2 == 0 ? "Down" : "Up"); });
-    std::size_t changedSignals = client.signalsPerCall();
-
     std::printf("nicscout: %d-line inventory, %d adapters of %d ports\n",
                 adapters * ports, adapters, ports);
-    std::printf("%-34s %7.2f ms\n", "start-up to first answer", startMs);
-    benchkit::printSyncs(34, "AgentSynchronizeData, unchanged", unchanged,
-                         unchangedSignals);
-    benchkit::printSyncs(34, "AgentSynchronizeData, links changed", changed,
-                         changedSignals);
+    benchkit::runInventoryBench(
+        {.component = "nicscout",
+         .service = service,
+         .root = root,
+         .interface = iface,
+         .options = {.argv = {binary}, .env = {}, .pathPrepend = {}},
+         .changed = "links changed",
+         .change = [](int i) { writeInventory(i % 2 == 0 ? "Down" : "Up"); }});
     return 0;
 }

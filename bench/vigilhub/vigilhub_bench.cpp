@@ -1,12 +1,14 @@
-// Writes vigilhub's fan flag 100,000 times, alternating false and true so
-// that every write changes the overall state and drives the system-fault LED
-// group of the simulated LED group manager. Prints the Set round trip seen
-// by the writer (median and 99th percentile), vigilhub's CPU time per 1,000
-// writes and its resident memory before and after. Runs on a private bus,
-// with vigilhub's journal entries received by a capture as journald would.
+// vigilhub beside the floor service on a private bus: start-up to its bus
+// name, Set round trips of the fan flag unchanged and changing (a change
+// turns the overall state over and drives the system-fault LED group of the
+// simulated LED group manager: one Get and one Set), CPU per Set, private
+// memory at start, after the run and its growth, and idle CPU. vigilhub's
+// journal entries are received by a capture as journald would.
 
-#include "benchkit.hpp"
+#include "floor.hpp"
+#include "measure.hpp"
 #include "sdbus/bus.hpp"
+#include "table.hpp"
 #include "testkit/journal.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
@@ -14,16 +16,12 @@
 #include "testkit/simulator.hpp"
 #include "testkit/wait.hpp"
 
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <variant>
-#include <vector>
 
 namespace
 {
@@ -33,26 +31,6 @@ using namespace std::chrono_literals;
 constexpr const char* hubService = "xyz.openbmc_project.vigilhub";
 constexpr const char* fanPath = "/xyz/openbmc_project/vigilhub/fan";
 constexpr const char* ledService = "xyz.openbmc_project.LED.GroupManager";
-constexpr int writes = 100000;
-constexpr int warmUp = 1000;
-constexpr int batch = 10000;
-// A leak of a single byte per write would add about 100 kB; less than this
-// is page noise of the allocator.
-constexpr long rssToleranceKiB = 64;
-
-long rssKiB(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-    {
-        if (line.rfind("VmRSS:", 0) == 0)
-        {
-            return std::stol(line.substr(6));
-        }
-    }
-    return -1;
-}
 
 nlohmann::json ledConfig()
 {
@@ -86,87 +64,86 @@ int main()
     testkit::PrivateBus privateBus;
     testkit::JournalCapture journal;
     testkit::Simulator sim(ledConfig());
-    testkit::Process hub(testkit::Process::Options{
-        .argv = {binary}, .env = {}, .pathPrepend = {}});
-    if (!hub.waitForBusName(hubService))
-    {
-        std::cerr << "vigilhub did not start: " << hub.err() << "\n";
-        return 1;
-    }
-    const long rssStart = rssKiB(hub.pid());
-    auto client = sdbus::Bus::newSystem();
+    const testkit::Process::Options options{
+        .argv = {binary}, .env = {}, .pathPrepend = {}};
 
-    bool value = true;
-    auto write = [&] {
-        value = !value;
+    const int starts = benchkit::count(5, 2);
+    auto [startD, startF] = benchkit::startups(
+        starts, [&] { return benchkit::timeToName(options, hubService); });
+
+    std::unique_ptr<testkit::Process> hub;
+    benchkit::timeToName(options, hubService, &hub);
+    benchkit::Floor floor;
+    const long startKiB = benchkit::privateKiB(hub->pid());
+    const long floorStartKiB = benchkit::privateKiB(floor.pid());
+    auto client = sdbus::Bus::newSystem();
+    auto set = [&](bool value) {
         client.callMethod(hubService, fanPath,
                           "org.freedesktop.DBus.Properties", "Set",
                           std::string("xyz.openbmc_project.Status"),
                           std::string("Health"), std::variant<bool>(value));
     };
-    // Every write is a transition: one Get and one Set of the LED group.
-    auto settle = [&](int n) {
+
+    const int batch = benchkit::count(1000, 100);
+    const int warmUp = benchkit::count(1000, 50);
+    const int unchangedOps = benchkit::count(20000, 500);
+    const int changingOps = benchkit::count(100000, 2000);
+    sim.clearLog();
+    auto unchanged = benchkit::interleave(
+        unchangedOps, batch, warmUp,
+        {.pid = hub->pid(), .operation = [&](int) { set(true); }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.set(false); }});
+
+    // Every changing Set is a transition: one Get and one Set of the LED
+    // group, done after the answer; each batch waits for them.
+    std::size_t transitions = 0;
+    auto settle = [&] {
         bool done = testkit::waitUntil(
-            [&] { return sim.count("Set") == static_cast<std::size_t>(n); },
-            60s);
+            [&] { return sim.count("Set") == transitions; }, 60s);
         sim.clearLog();
         journal.clear();
-        if (!done || !hub.running())
+        transitions = 0;
+        if (!done || !hub->running())
         {
-            std::cerr << "vigilhub fell behind or ended: " << hub.err() << "\n";
+            std::cerr << "vigilhub fell behind or ended: " << hub->err()
+                      << "\n";
             std::exit(1);
         }
     };
+    auto changing =
+        benchkit::interleave(changingOps, batch, warmUp,
+                             {.pid = hub->pid(),
+                              .operation =
+                                  [&](int i) {
+        set(i % 2 == 1);
+        ++transitions;
+                              },
+                              .afterBatch = settle},
+                             {.pid = floor.pid(), .operation = [&](int i) {
+                                  floor.set(i % 2 == 0);
+                              }});
 
-    for (int i = 0; i < warmUp; ++i)
-    {
-        write();
-    }
-    settle(warmUp);
+    const double idleSeconds = benchkit::count(5, 1);
+    auto [idleD, idleF] =
+        benchkit::idleCpuPercent(hub->pid(), floor.pid(), idleSeconds);
 
-    const long rssBefore = rssKiB(hub.pid());
-    const double cpuBefore = benchkit::processCpuSeconds(hub.pid());
-    benchkit::Samples us;
-    std::vector<long> rssSeries;
-    for (int i = 0; i < writes; ++i)
-    {
-        auto start = benchkit::Clock::now();
-        write();
-        us.add(benchkit::since<std::micro>(start));
-        if ((i + 1) % batch == 0)
-        {
-            settle(batch);
-            rssSeries.push_back(rssKiB(hub.pid()));
-        }
-    }
-    const double cpuAfter = benchkit::processCpuSeconds(hub.pid());
-    const long rssAfter = rssKiB(hub.pid());
-
-    std::printf("vigilhub: %d fan flag writes, each a transition (LED Get "
-                "and Set)\n",
-                writes);
-    std::printf("  Set round trip      median %8.1f us   p99 %8.1f us   "
-                "max %8.1f us\n",
-                us.median(), us.percentile(99), us.max());
-    std::printf("  CPU time            %8.1f ms per 1,000 writes (%.2f s "
-                "in all)\n",
-                (cpuAfter - cpuBefore) * 1000.0 / (writes / 1000.0),
-                cpuAfter - cpuBefore);
-    std::printf("  VmRSS               %ld kB at start, %ld kB after %d "
-                "warm-up writes, %ld kB after %d writes (%+ld kB)\n",
-                rssStart, rssBefore, warmUp, rssAfter, writes,
-                rssAfter - rssBefore);
-    std::printf("  VmRSS every %d     ", batch);
-    for (long kib : rssSeries)
-    {
-        std::printf(" %ld", kib);
-    }
-    std::printf(" kB\n");
-    if (rssAfter - rssBefore > rssToleranceKiB)
-    {
-        std::printf("  resident memory GREW by more than %ld kB\n",
-                    rssToleranceKiB);
-        return 1;
-    }
+    benchkit::Table table("vigilhub");
+    table.add("start-up to bus name, median of " + std::to_string(starts),
+              startD.median(), startF.median(), "ms", 2);
+    benchkit::addRun(table, "Set unchanged", unchanged);
+    benchkit::addRun(table, "Set changing (LED Get+Set)", changing);
+    table.add("private memory at start", static_cast<double>(startKiB),
+              static_cast<double>(floorStartKiB), "kB", 0);
+    table.add("private memory after the run",
+              static_cast<double>(changing.first.kibAfter),
+              static_cast<double>(changing.second.kibAfter), "kB", 0);
+    table.addGrowth("private memory growth over " +
+                        std::to_string(unchangedOps + changingOps) + " Sets",
+                    changing.first.kibAfter - unchanged.first.kibBefore,
+                    changing.second.kibAfter - unchanged.second.kibBefore);
+    table.add("idle CPU over " + std::to_string(static_cast<int>(idleSeconds)) +
+                  " s",
+              idleD, idleF, "%", 3);
+    table.print();
     return 0;
 }

@@ -1,13 +1,19 @@
-// Times the power statistics: one sample folded into the open window, one
-// sample that closes a window (its record written in place) beside the whole
-// history rewrite it replaces, with the bytes each asks the kernel to write,
-// and a history query over a full 31-day ring, in process and through the
-// real daemon on a private bus.
+// wattkeeperd beside the floor service. In process: a sample folded into
+// the open window, a sample that closes a window (its record written in
+// place) beside a bare 16-byte write and fdatasync, the whole history
+// rewrite it replaces, with the bytes each asks the kernel to write, and a
+// history query over a full 31-day ring. Through the real daemon on a
+// private bus: start-up to its bus name with that history, Set round trips
+// of AlarmThreshold unchanged and changing, the history query beside a bare
+// round trip, private memory and its growth, and idle CPU.
 
+#include "floor.hpp"
 #include "global_manager.hpp"
 #include "history_file.hpp"
+#include "measure.hpp"
 #include "power_statistics.hpp"
 #include "sdbus/bus.hpp"
+#include "table.hpp"
 #include "testkit/private_bus.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
@@ -24,6 +30,7 @@
 #include <iostream>
 #include <limits>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace
@@ -99,38 +106,48 @@ int main()
     std::string refused = testkit::enterSandbox({.journal = true});
     if (!refused.empty())
     {
-        std::cout << "(no sandbox: " << refused << ")\n";
+        std::cerr << "wattkeeperd_bench: no sandbox: " << refused << "\n";
+        return 77;
+    }
+    const char* exe = std::getenv("WATTKEEPERD");
+    if (exe == nullptr)
+    {
+        std::cerr << "wattkeeperd_bench: WATTKEEPERD is not set\n";
+        return 1;
     }
     testkit::TempDir dir("wattkeeper-bench");
     const std::string folder = dir.path().string();
+    benchkit::Table table("wattkeeperd");
 
     int64_t now = start;
     bmcmon::PowerStatistics stats(nullptr, nullptr);
     stats.setClock([&now] { return now; });
     stats.initStatistics(folder);
 
-    constexpr int folds = 1'000'000;
+    const int folds = benchkit::count(1'000'000, 10'000);
     auto t0 = Clock::now();
     for (int i = 0; i < folds; ++i)
     {
         stats.accumulateSample(start + (i % 599), 250000 + (i & 1023));
     }
-    std::printf("sample fold into the open window: %.3f us (%d folds)\n",
-                microsecondsSince(t0, folds), folds);
+    table.add("sample fold into the open window, in process",
+              microsecondsSince(t0, folds), "us", 3);
 
     std::printf("history file on %s\n", fileSystemOf(folder).c_str());
-    constexpr int closes = 200;
+    const int closes = benchkit::count(200, 10);
+    const double bareMs = benchkit::bareWriteMs(folder, closes);
     int64_t bytes0 = bytesWritten();
     t0 = Clock::now();
     for (int i = 1; i <= closes; ++i)
     {
         stats.accumulateSample(start + 600 * i, 250000);
     }
-    double closeMs = microsecondsSince(t0, closes) / 1000.0;
-    int64_t closeBytes = (bytesWritten() - bytes0) / closes;
-    std::printf("sample fold closing a window (one record in place, "
-                "fdatasync): %.3f ms, %lld bytes written (%d closes)\n",
-                closeMs, static_cast<long long>(closeBytes), closes);
+    const double closeMs = microsecondsSince(t0, closes) / 1000.0;
+    const int64_t closeBytes = (bytesWritten() - bytes0) / closes;
+    table.add("closed window (record in place, fdatasync)", closeMs, bareMs,
+              "ms", 3);
+    table.add("bytes written per closed window",
+              static_cast<double>(closeBytes), 16.0, "B", 0);
 
     bytes0 = bytesWritten();
     t0 = Clock::now();
@@ -138,48 +155,93 @@ int main()
     {
         stats.writeHistoryFile();
     }
-    closeMs = microsecondsSince(t0, closes) / 1000.0;
-    closeBytes = (bytesWritten() - bytes0) / closes;
-    std::printf("whole history rewrite it replaces (temporary file, fsync, "
-                "rename, folder fsync): %.3f ms, %lld bytes written (%d "
-                "rewrites)\n",
-                closeMs, static_cast<long long>(closeBytes), closes);
+    const double rewriteMs = microsecondsSince(t0, closes) / 1000.0;
+    const int64_t rewriteBytes = (bytesWritten() - bytes0) / closes;
+    table.add("whole history rewrite (not done on a close)", rewriteMs, bareMs,
+              "ms", 3);
+    table.add("bytes written per whole rewrite",
+              static_cast<double>(rewriteBytes), 16.0, "B", 0);
 
     writeFullRing(folder);
     bmcmon::PowerStatistics full(nullptr, nullptr);
     full.initStatistics(folder);
-    constexpr int queries = 2000;
+    const int queries = benchkit::count(2000, 50);
     std::size_t values = 0;
     t0 = Clock::now();
     for (int i = 0; i < queries; ++i)
     {
         values += full.getHistoryRange(0, all).size();
     }
-    std::printf("history query over a full ring, in process: %.3f us "
-                "(%zu values per answer)\n",
-                microsecondsSince(t0, queries), values / queries);
-
-    const char* exe = std::getenv("WATTKEEPERD");
-    if (exe == nullptr)
+    table.add("history query over a full ring, in process",
+              microsecondsSince(t0, queries), "us", 1);
+    if (values != static_cast<std::size_t>(queries) * 2 * N)
     {
-        std::cout << "WATTKEEPERD not set: no figure through D-Bus\n";
-        return 0;
-    }
-    testkit::PrivateBus bus;
-    testkit::Process daemon({.argv = {exe, "-c", folder, "-i", "60"},
-                             .env = {},
-                             .pathPrepend = {}});
-    if (!daemon.waitForBusName(bmcmon::wattkeeperService))
-    {
-        std::cerr << "wattkeeperd did not start: " << daemon.err() << "\n";
+        std::cerr << "unexpected history of " << values / queries
+                  << " values\n";
         return 1;
     }
+
+    testkit::PrivateBus bus;
+    const testkit::Process::Options options{
+        .argv = {exe, "-c", folder, "-i", "60"}, .env = {}, .pathPrepend = {}};
+    const int starts = benchkit::count(5, 2);
+    auto [startD, startF] = benchkit::startups(starts, [&] {
+        return benchkit::timeToName(options, bmcmon::wattkeeperService);
+    });
+    std::unique_ptr<testkit::Process> daemon;
+    benchkit::timeToName(options, bmcmon::wattkeeperService, &daemon);
+    benchkit::Floor floor;
+    const long startKiB = benchkit::privateKiB(daemon->pid());
+    const long floorStartKiB = benchkit::privateKiB(floor.pid());
+
     sdbus::Bus client = sdbus::Bus::newSystem();
-    constexpr int calls = 300;
-    std::vector<double> ms;
-    for (int i = 0; i < calls; ++i)
-    {
-        auto c0 = Clock::now();
+    auto set = [&](int32_t watts) {
+        client.callMethod(bmcmon::wattkeeperService, bmcmon::wattkeeperPath,
+                          "org.freedesktop.DBus.Properties", "Set",
+                          std::string(bmcmon::wattkeeperInterface),
+                          std::string("AlarmThreshold"),
+                          std::variant<int32_t>(watts));
+        while (client.process() > 0)
+        {}
+    };
+    // Every Set stores the threshold durably (a file rewritten and
+    // flushed): milliseconds each, so fewer of them; the memory growth is
+    // taken over the Gets.
+    const int batch = benchkit::count(100, 20);
+    const int warmUp = benchkit::count(20, 5);
+    const int unchangedOps = benchkit::count(1000, 40);
+    const int changingOps = benchkit::count(1000, 40);
+    const pid_t pid = daemon->pid();
+    auto unchanged = benchkit::interleave(
+        unchangedOps, batch, warmUp,
+        {.pid = pid, .operation = [&](int) { set(500); }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.set(false); }});
+    auto changing = benchkit::interleave(
+        changingOps, batch, warmUp,
+        {.pid = pid, .operation = [&](int i) { set(i % 2 == 0 ? 400 : 600); }},
+        {.pid = floor.pid(),
+         .operation = [&](int i) { floor.set(i % 2 == 0); }});
+
+    auto get = [&] {
+        auto reply =
+            client.callMethod(bmcmon::wattkeeperService, bmcmon::wattkeeperPath,
+                              "org.freedesktop.DBus.Properties", "Get",
+                              std::string(bmcmon::wattkeeperInterface),
+                              std::string("AlarmThreshold"));
+        return std::get<int32_t>(reply.unpack<std::variant<int32_t>>());
+    };
+    const int getOps = benchkit::count(100000, 2000);
+    auto gets = benchkit::interleave(
+        getOps, benchkit::count(1000, 100), benchkit::count(1000, 50),
+        {.pid = pid, .operation = [&](int) { get(); }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.get(); }});
+
+    const int calls = benchkit::count(300, 20);
+    auto history = benchkit::interleave(
+        calls, benchkit::count(50, 10), benchkit::count(20, 2),
+        {.pid = pid,
+         .operation =
+             [&](int) {
         auto reply =
             client
                 .callMethod(bmcmon::wattkeeperService, bmcmon::wattkeeperPath,
@@ -187,18 +249,37 @@ int main()
                             "GetPowerHistoryDataRange", static_cast<int64_t>(0),
                             all)
                 .unpack<std::vector<int64_t>>();
-        ms.push_back(microsecondsSince(c0, 1) / 1000.0);
         if (reply.size() != 2 * N)
         {
             std::cerr << "unexpected answer of " << reply.size() << " values\n";
-            return 1;
+            std::exit(1);
         }
-    }
-    std::sort(ms.begin(), ms.end());
-    std::printf("GetPowerHistoryDataRange over a full ring through D-Bus: "
-                "median %.3f ms, p95 %.3f ms, max %.3f ms (%d calls, %u "
-                "records)\n",
-                ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back(), calls,
-                N);
+         }},
+        {.pid = floor.pid(), .operation = [&](int) { floor.call(); }});
+
+    const double idleSeconds = benchkit::count(5, 1);
+    auto [idleD, idleF] =
+        benchkit::idleCpuPercent(pid, floor.pid(), idleSeconds);
+
+    table.add("start-up to bus name, full history, median of " +
+                  std::to_string(starts),
+              startD.median(), startF.median(), "ms", 2);
+    benchkit::addRun(table, "Set unchanged", unchanged);
+    benchkit::addRun(table, "Set changing", changing);
+    benchkit::addRun(table, "Get", gets);
+    benchkit::addRun(table, "history query (31 days)", history);
+    table.add("private memory at start", static_cast<double>(startKiB),
+              static_cast<double>(floorStartKiB), "kB", 0);
+    table.add("private memory after the run",
+              static_cast<double>(history.first.kibAfter),
+              static_cast<double>(history.second.kibAfter), "kB", 0);
+    table.addGrowth("private memory growth over " + std::to_string(getOps) +
+                        " Gets",
+                    gets.first.kibAfter - gets.first.kibBefore,
+                    gets.second.kibAfter - gets.second.kibBefore);
+    table.add("idle CPU over " + std::to_string(static_cast<int>(idleSeconds)) +
+                  " s",
+              idleD, idleF, "%", 3);
+    table.print();
     return 0;
 }
