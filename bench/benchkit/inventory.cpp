@@ -60,19 +60,14 @@ void runInventoryBench(const InventoryBench& bench)
                " signals",
            changed);
     addRun(table, "Ping", pings);
-    table.add("private memory at start", static_cast<double>(startKiB),
-              static_cast<double>(floorStartKiB), "kB", 0);
-    table.add("private memory after the run",
-              static_cast<double>(pings.first.kibAfter),
-              static_cast<double>(pings.second.kibAfter), "kB", 0);
+    table.addMemory(startKiB, floorStartKiB, pings.first.kibAfter,
+                    pings.second.kibAfter);
     // From the end of the warm-up of both kinds of sync.
     table.addGrowth("private memory growth over " +
                         std::to_string(syncs + pingOps) + " calls",
                     pings.first.kibAfter - changed.first.kibBefore,
                     pings.second.kibAfter - changed.second.kibBefore);
-    table.add("idle CPU over " + std::to_string(static_cast<int>(idleSeconds)) +
-                  " s",
-              idleD, idleF, "%", 3);
+    table.addIdle("idle CPU", idleSeconds, idleD, idleF);
     table.print();
 }
 

@@ -77,6 +77,22 @@ void Table::addGrowth(const std::string& figure, long kib)
         growthFlag(kib));
 }
 
+void Table::addMemory(long startKib, long floorStartKib, long afterKib,
+                      long floorAfterKib, const std::string& after)
+{
+    add("private memory at start", static_cast<double>(startKib),
+        static_cast<double>(floorStartKib), "kB", 0);
+    add("private memory " + after, static_cast<double>(afterKib),
+        static_cast<double>(floorAfterKib), "kB", 0);
+}
+
+void Table::addIdle(const std::string& figure, double seconds, double percent,
+                    double floorPercent)
+{
+    add(figure + " over " + std::to_string(static_cast<int>(seconds)) + " s",
+        percent, floorPercent, "%", 3);
+}
+
 void Table::print() const
 {
     std::printf("| %-13s | %-60s | %12s | %12s | %11s |\n", "daemon", "figure",

@@ -29,6 +29,14 @@ class Table
     void addGrowth(const std::string& figure, long kib, long floorKib);
     /** The same with no floor figure (code measured in process alone). */
     void addGrowth(const std::string& figure, long kib);
+    /** Private memory at start and afterwards ("after the run" unless
+     *  named), beside the floor's. */
+    void addMemory(long startKib, long floorStartKib, long afterKib,
+                   long floorAfterKib,
+                   const std::string& after = "after the run");
+    /** CPU in percent of one core over a time with nothing asked. */
+    void addIdle(const std::string& figure, double seconds, double percent,
+                 double floorPercent);
 
     /** The header and the rows. */
     void print() const;

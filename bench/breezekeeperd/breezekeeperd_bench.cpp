@@ -309,15 +309,10 @@ int main()
     table.add("start-up to first pass (floor: to bus name), median of " +
                   std::to_string(starts),
               startD.median(), startF.median(), "ms", 2);
-    table.add("private memory at start", static_cast<double>(startKiB),
-              static_cast<double>(floorStartKiB), "kB", 0);
-    table.add("private memory after the passes at rest",
-              static_cast<double>(benchkit::privateKiB(daemon->pid())),
-              static_cast<double>(benchkit::privateKiB(floor.pid())), "kB", 0);
-    table.add("CPU at rest over " +
-                  std::to_string(static_cast<int>(idleSeconds)) +
-                  " s (a pass each 3 s)",
-              idleD, idleF, "%", 3);
+    table.addMemory(
+        startKiB, floorStartKiB, benchkit::privateKiB(daemon->pid()),
+        benchkit::privateKiB(floor.pid()), "after the passes at rest");
+    table.addIdle("CPU at rest, a pass each 3 s,", idleSeconds, idleD, idleF);
     table.print();
     return 0;
 }

@@ -132,18 +132,13 @@ int main()
               startD.median(), startF.median(), "ms", 2);
     benchkit::addRun(table, "Set unchanged", unchanged);
     benchkit::addRun(table, "Set changing (LED Get+Set)", changing);
-    table.add("private memory at start", static_cast<double>(startKiB),
-              static_cast<double>(floorStartKiB), "kB", 0);
-    table.add("private memory after the run",
-              static_cast<double>(changing.first.kibAfter),
-              static_cast<double>(changing.second.kibAfter), "kB", 0);
+    table.addMemory(startKiB, floorStartKiB, changing.first.kibAfter,
+                    changing.second.kibAfter);
     table.addGrowth("private memory growth over " +
                         std::to_string(unchangedOps + changingOps) + " Sets",
                     changing.first.kibAfter - unchanged.first.kibBefore,
                     changing.second.kibAfter - unchanged.second.kibBefore);
-    table.add("idle CPU over " + std::to_string(static_cast<int>(idleSeconds)) +
-                  " s",
-              idleD, idleF, "%", 3);
+    table.addIdle("idle CPU", idleSeconds, idleD, idleF);
     table.print();
     return 0;
 }

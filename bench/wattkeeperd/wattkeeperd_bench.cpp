@@ -268,18 +268,13 @@ int main()
     benchkit::addRun(table, "Set changing", changing);
     benchkit::addRun(table, "Get", gets);
     benchkit::addRun(table, "history query (31 days)", history);
-    table.add("private memory at start", static_cast<double>(startKiB),
-              static_cast<double>(floorStartKiB), "kB", 0);
-    table.add("private memory after the run",
-              static_cast<double>(history.first.kibAfter),
-              static_cast<double>(history.second.kibAfter), "kB", 0);
+    table.addMemory(startKiB, floorStartKiB, history.first.kibAfter,
+                    history.second.kibAfter);
     table.addGrowth("private memory growth over " + std::to_string(getOps) +
                         " Gets",
                     gets.first.kibAfter - gets.first.kibBefore,
                     gets.second.kibAfter - gets.second.kibBefore);
-    table.add("idle CPU over " + std::to_string(static_cast<int>(idleSeconds)) +
-                  " s",
-              idleD, idleF, "%", 3);
+    table.addIdle("idle CPU", idleSeconds, idleD, idleF);
     table.print();
     return 0;
 }
