@@ -15,6 +15,7 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
 
 namespace arrayscout
 {
@@ -253,8 +254,12 @@ void removeStaleTempFiles(const std::string& path)
     {
         std::string name = entry.path().filename().string();
         // mkstemp's six characters.
-        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
-            !std::all_of(name.begin() + prefix.size(), name.end(),
+        if (name.size() != prefix.size() + 6 || !name.starts_with(prefix))
+        {
+            continue;
+        }
+        std::string_view suffix = std::string_view(name).substr(prefix.size());
+        if (!std::all_of(suffix.begin(), suffix.end(),
                          [](unsigned char c) { return std::isalnum(c); }))
         {
             continue;

@@ -83,15 +83,10 @@ void registerRootMethods(sdbus::DbusInterface& root)
     announce(root.registerMethod("AddLD", addLdMethod), "AddLD");
 }
 
-} // namespace
-
-int main()
+/** Brings the daemon up and serves until the loop ends; the exit status
+ *  of the daemon. */
+int runDaemon()
 {
-    // Every message goes to these two streams; nobody reads them while the
-    // daemon runs.
-    std::freopen("/dev/null", "w", stderr);
-    std::freopen("/dev/null", "w", stdout);
-
     boost::asio::io_context io;
     std::optional<sdbus::AsioConnection> conn;
     std::optional<sdbus::ObjectServer> server;
@@ -130,4 +125,24 @@ int main()
         return 1;
     }
     return 0;
+}
+
+} // namespace
+
+int main()
+{
+    // Every message goes to these two streams; nobody reads them while the
+    // daemon runs.
+    std::freopen("/dev/null", "w", stderr);
+    std::freopen("/dev/null", "w", stdout);
+
+    try
+    {
+        return runDaemon();
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
 }

@@ -24,7 +24,7 @@ struct Handover
 } // namespace
 
 Poller::Poller(boost::asio::io_context& io) :
-    io(io), thread([this](std::stop_token stop) { pollThread(stop); })
+    io(io), thread([this](const std::stop_token& stop) { pollThread(stop); })
 {}
 
 Poller::~Poller()
@@ -36,7 +36,7 @@ Poller::~Poller()
     }
 }
 
-void Poller::pollThread(std::stop_token stop)
+void Poller::pollThread(const std::stop_token& stop)
 {
     if (!pause(stop, firstDelay))
     {
@@ -52,7 +52,7 @@ void Poller::pollThread(std::stop_token stop)
     }
 }
 
-bool Poller::pollScan(std::stop_token stop)
+bool Poller::pollScan(const std::stop_token& stop)
 {
     std::shared_ptr<const ScanReading> reading = readForPoll();
     if (!reading)
@@ -70,7 +70,7 @@ bool Poller::pollScan(std::stop_token stop)
     return handover->ended.wait(guard, stop, [&] { return handover->done; });
 }
 
-bool Poller::pause(std::stop_token stop, std::chrono::seconds time)
+bool Poller::pause(const std::stop_token& stop, std::chrono::seconds time)
 {
     std::unique_lock guard(lock);
     wake.wait_for(guard, stop, time, [] { return false; });

@@ -34,15 +34,15 @@ class Poller
 
   private:
     /** The body of the polling thread. */
-    void pollThread(std::stop_token stop);
+    void pollThread(const std::stop_token& stop);
 
     /** One scan: reads here, has the loop publish and waits until it has;
      *  false when the poller is stopped first. */
-    bool pollScan(std::stop_token stop);
+    bool pollScan(const std::stop_token& stop);
 
     /** Waits the time, resuming after spurious wake-ups; false when the
      *  poller is stopped first. */
-    bool pause(std::stop_token stop, std::chrono::seconds time);
+    bool pause(const std::stop_token& stop, std::chrono::seconds time);
 
     boost::asio::io_context& io;
     std::mutex lock;

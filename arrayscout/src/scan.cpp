@@ -13,6 +13,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -155,8 +156,9 @@ BusReading readBus(int index)
     for (int k = 0; k < count; ++k)
     {
         ControllerReading& c = reading.controllers.emplace_back();
-        c.controllerId =
-            static_cast<int>(list.u32(ctrl_list::ids + 4 * k) & 0xffff);
+        c.controllerId = static_cast<int>(
+            list.u32(ctrl_list::ids + 4 * static_cast<std::size_t>(k)) &
+            0xffff);
         c.status = readCtrlDevice(index + 1, k, 0, c.controllerId, c.values);
     }
     return reading;

@@ -112,7 +112,7 @@ std::vector<std::pair<std::string, std::string>>
     {
         if (std::regex_search(entry.first, pattern))
         {
-            found.push_back(entry);
+            found.emplace_back(entry.first, entry.second);
         }
     }
     return found;

@@ -58,7 +58,7 @@ void FanController::initFanController()
     }
 }
 
-void FanController::assignFanIds(std::vector<uint32_t> ids)
+void FanController::assignFanIds(const std::vector<uint32_t>& ids)
 {
     manager.setupFans(ids);
 }

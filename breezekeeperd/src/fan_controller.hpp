@@ -56,7 +56,7 @@ class FanController
     void initFanController();
 
     /** Makes the fan readers and loads the confirmed fan states. */
-    void assignFanIds(std::vector<uint32_t> ids);
+    void assignFanIds(const std::vector<uint32_t>& ids);
 
     /** One monitor step: makes the readers still missing, confirms fan
      *  changes, decides and applies the health flag and the fan mode (after

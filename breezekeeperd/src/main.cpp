@@ -174,13 +174,21 @@ int runDaemon(const std::vector<uint32_t>& fanIds)
 
 int main(int argc, char** argv)
 {
-    journal::messageWithLocation(LOG_INFO, __FILE__, startedLine, "main",
-                                 "breezekeeper started");
-    int status = 0;
-    auto fanIds = parseOptions(argc, argv, status);
-    if (!fanIds)
+    try
     {
-        return status;
+        journal::messageWithLocation(LOG_INFO, __FILE__, startedLine, "main",
+                                     "breezekeeper started");
+        int status = 0;
+        auto fanIds = parseOptions(argc, argv, status);
+        if (!fanIds)
+        {
+            return status;
+        }
+        return runDaemon(*fanIds);
     }
-    return runDaemon(*fanIds);
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
 }

@@ -162,8 +162,9 @@ int createTempFile(const std::string& stem, const std::string& suffix,
     static std::atomic<unsigned> counter{0};
     for (int i = 0; i < 1000; ++i)
     {
-        name = stem + "." + std::to_string(::getpid()) + "." +
-               std::to_string(counter.fetch_add(1)) + suffix;
+        name.assign(stem).append(".").append(std::to_string(::getpid()));
+        name.append(".").append(std::to_string(counter.fetch_add(1)));
+        name.append(suffix);
         fd = ::open(name.c_str(), flags, mode);
         if (fd >= 0 || errno != EEXIST)
         {

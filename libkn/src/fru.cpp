@@ -95,15 +95,16 @@ fru_param_entry fru_param[KN_FRU_PARAMS] = {
 
 #define DEFAULT_PRODUCT_NAME "Compute Node"
 
+// A line built from a name above is in parentheses: one string, on purpose.
 char default_ini[KN_FRU_INI_LINES][KN_FRU_INI_LINE_SIZE] = {
-    "[" CHASSIS_SECTION "]",
+    ("[" CHASSIS_SECTION "]"),
     "Type = \"2\"",
     "PartNum = \"N/A\"",
     "SerialNum = \"N/A\"",
-    "[" BOARD_SECTION "]",
+    ("[" BOARD_SECTION "]"),
     "time = \"2019/07/27 15:04:00\"",
     "Manufacturer = \"Kestrelon\"",
-    "ProductName = \"" DEFAULT_PRODUCT_NAME "\"",
+    ("ProductName = \"" DEFAULT_PRODUCT_NAME "\""),
     "SerialNum = \"N/A\"",
     "PartNum = \"N/A\"",
     "FRUFileID = ",
@@ -113,9 +114,9 @@ char default_ini[KN_FRU_INI_LINES][KN_FRU_INI_LINE_SIZE] = {
     "CustomDataString3 = \"N/A\"",
     "CustomDataString4 = \"N/A\"",
     "CustomDataString5 = \"N/A\"",
-    "[" PRODUCT_SECTION "]",
+    ("[" PRODUCT_SECTION "]"),
     "Manufacturer = \"Kestrelon\"",
-    "ProductName = \"" DEFAULT_PRODUCT_NAME "\"",
+    ("ProductName = \"" DEFAULT_PRODUCT_NAME "\""),
     "PartNum = \"00000000-0000-0000-0000-000000000000\"",
     "Version = \"N/A\"",
     "SerialNum = \"000011112222\"",

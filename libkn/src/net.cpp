@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -329,7 +330,7 @@ int ipv6_parse(const char* text, uint32_t* words)
     {
         return -1;
     }
-    for (int k = 0; k < 4; ++k)
+    for (std::size_t k = 0; k < 4; ++k)
     {
         words[k] = static_cast<uint32_t>(bytes[4 * k]) << 24 |
                    static_cast<uint32_t>(bytes[4 * k + 1]) << 16 |

@@ -129,7 +129,7 @@ int send_event_subscriptions(void* base, const uint8_t* record,
     }
     auto* shm = static_cast<uint8_t*>(base);
     auto* info = reinterpret_cast<event_info*>(shm + KN_SHM_EVENT_INFO_OFFSET);
-    for (int i = 0; i < KN_SHM_SUBSCRIPTION_COUNT; ++i)
+    for (std::size_t i = 0; i < KN_SHM_SUBSCRIPTION_COUNT; ++i)
     {
         event_subscription subscription;
         std::memcpy(&subscription,

@@ -95,6 +95,12 @@ int32_t signedField(const int32_t& field)
     return static_cast<int32_t>(kn::getLe32(bytes));
 }
 
+/** A reading byte as a signed 8-bit value: 0x80 and above are negative. */
+int signedByte(uint8_t raw)
+{
+    return raw < 0x80 ? raw : raw - 0x100;
+}
+
 double offsetB(const sensor_record& sensor)
 {
     uint8_t bytes[8];
@@ -295,7 +301,8 @@ int ipmi_parse_sel_entry(const uint8_t* record, int /*unused*/, void* base,
     if (number < KN_SHM_SENSOR_COUNT)
     {
         std::memcpy(&sensor,
-                    shm + KN_SHM_SENSOR_OFFSET + KN_SHM_SENSOR_SIZE * number,
+                    shm + KN_SHM_SENSOR_OFFSET +
+                        KN_SHM_SENSOR_SIZE * std::size_t{number},
                     sizeof(sensor));
     }
     uint8_t* event = shm + KN_SHM_EVENT_INFO_OFFSET;
@@ -323,12 +330,12 @@ double sdr_convert_sensor_reading(sensor_record sensor, uint8_t raw)
             break;
         case 1:
         {
-            int value = static_cast<int8_t>(raw);
+            int value = signedByte(raw);
             x = value < 0 ? value + 1 : value;
             break;
         }
         case 2:
-            x = static_cast<int8_t>(raw);
+            x = signedByte(raw);
             break;
         default:
             return 0.0;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 // The regions of the main segment follow one another without overlap.
@@ -62,7 +63,8 @@ void* attach(key_t key, size_t size)
         return nullptr;
     }
     void* address = ::shmat(id, nullptr, 0);
-    return address == reinterpret_cast<void*>(-1) ? nullptr : address;
+    // shmat reports a failure as the address -1.
+    return reinterpret_cast<std::intptr_t>(address) == -1 ? nullptr : address;
 }
 
 // The process's one attachment of a segment. Two threads that attach at
@@ -135,7 +137,7 @@ int add_sel_to_shm(void* base, const void* record, int length)
         return -1;
     }
     auto* queue = static_cast<uint8_t*>(base) + KN_SHM_SEL_QUEUE_OFFSET;
-    for (int i = 0; i < KN_SHM_SEL_SLOT_COUNT; ++i)
+    for (std::size_t i = 0; i < KN_SHM_SEL_SLOT_COUNT; ++i)
     {
         uint8_t* slot = queue + i * KN_SHM_SEL_SLOT_SIZE;
         std::atomic_ref<uint8_t> flag(slot[KN_SEL_SLOT_FLAG]);

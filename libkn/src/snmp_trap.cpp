@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 
@@ -83,7 +84,7 @@ int snmpSendTrap(uint32_t id, uint32_t value, uint8_t severity,
     {
         return 0;
     }
-    for (int i = 0; i < KN_SHM_TRAP_COUNT; ++i)
+    for (std::size_t i = 0; i < KN_SHM_TRAP_COUNT; ++i)
     {
         uint8_t* slot = base + KN_SHM_TRAP_OFFSET + KN_SHM_TRAP_SIZE * i;
         if (claim(slot))

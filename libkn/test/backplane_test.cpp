@@ -7,6 +7,7 @@
 #include "libkn/shm.h"
 
 #include "fake_i2c.hpp"
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <cjson/cJSON.h>
@@ -28,27 +29,15 @@ namespace fs = std::filesystem;
 using kntest::FakeCpld;
 using kntest::FakeI2c;
 using Bytes = std::vector<uint8_t>;
+using kntest::readText;
+using kntest::writeText;
 
 const fs::path folder = "/run/backplane";
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 Bytes readBytes(const fs::path& path)
 {
     std::string text = readText(path);
     return Bytes(text.begin(), text.end());
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 // The parsed text, or null when it is not one valid JSON text.

@@ -3,7 +3,7 @@
 #include "libkn/json.h"
 
 #include "child.hpp"
-#include "testkit/tempdir.hpp"
+#include "files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,19 +24,8 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+using kntest::readText;
+using kntest::writeText;
 
 ino_t inodeOf(const fs::path& path)
 {
@@ -45,13 +34,10 @@ ino_t inodeOf(const fs::path& path)
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-class ConfFiles : public testing::Test
+class ConfFiles : public kntest::FolderTest
 {
   protected:
-    std::string path(const std::string& name) const
-    {
-        return (dir / name).string();
-    }
+    ConfFiles() : FolderTest("libkn-conf") {}
 
     // Names in the folder: a rewrite leaves no temporary file behind.
     std::set<std::string> entries() const
@@ -63,8 +49,6 @@ class ConfFiles : public testing::Test
         }
         return names;
     }
-
-    testkit::TempDir dir{"libkn-conf"};
 };
 
 TEST(ConfText, CommentLinesAndTrimming)

@@ -17,7 +17,6 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using kntest::FakeI2c;
 using kntest::I2cMessage;
 using Bytes = std::vector<uint8_t>;
 
@@ -29,22 +28,15 @@ std::string errorLog()
     return text.str();
 }
 
-class Cpld : public testing::Test
+class Cpld : public kntest::FakeBusTest<KN_CPLD_BUS>
 {
   protected:
     void SetUp() override
     {
-        world.reset();
-        world.addBus(KN_CPLD_BUS);
+        FakeBusTest::SetUp();
         world.attach(KN_CPLD_BUS, KN_CPLD_ADDRESS, cpld);
     }
 
-    void TearDown() override
-    {
-        EXPECT_EQ(world.openDescriptors(), 0);
-    }
-
-    FakeI2c& world = FakeI2c::world();
     std::shared_ptr<kntest::FakeCpld> cpld =
         std::make_shared<kntest::FakeCpld>();
 };

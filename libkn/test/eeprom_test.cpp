@@ -16,33 +16,16 @@ constexpr int bus = 4;
 constexpr uint8_t wide = 0x50;   // 16-bit word addresses
 constexpr uint8_t narrow = 0x51; // 8-bit word addresses
 
-I2cMessage sent(uint8_t address, Bytes bytes, bool acknowledged = true)
-{
-    return I2cMessage{bus, address, false, std::move(bytes), acknowledged};
-}
-
-I2cMessage received(uint8_t address, Bytes bytes)
-{
-    return I2cMessage{bus, address, true, std::move(bytes), true};
-}
-
-class Eeprom : public testing::Test
+class Eeprom : public kntest::FakeBusTest<bus>
 {
   protected:
     void SetUp() override
     {
-        world.reset();
-        world.addBus(bus);
+        FakeBusTest::SetUp();
         world.attach(bus, wide, wideChip);
         world.attach(bus, narrow, narrowChip);
     }
 
-    void TearDown() override
-    {
-        EXPECT_EQ(world.openDescriptors(), 0);
-    }
-
-    FakeI2c& world = FakeI2c::world();
     std::shared_ptr<kntest::FakeEeprom> wideChip =
         std::make_shared<kntest::FakeEeprom>(2, 8192);
     std::shared_ptr<kntest::FakeEeprom> narrowChip =

@@ -10,7 +10,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace kntest
 {
@@ -141,6 +144,37 @@ class FakeI2c
     std::vector<I2cMessage> log;
     std::vector<uint64_t> slept;
     std::function<void(size_t)> sleepAction;
+};
+
+// A test on bus number Bus of a fresh world; every descriptor of the world
+// is closed by the test's end.
+template <int Bus>
+class FakeBusTest : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        world.reset();
+        world.addBus(Bus);
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(world.openDescriptors(), 0);
+    }
+
+    // A message on the bus as the world records it: written, or read back.
+    static I2cMessage sent(uint8_t address, std::vector<uint8_t> bytes,
+                           bool acknowledged = true)
+    {
+        return I2cMessage{Bus, address, false, std::move(bytes), acknowledged};
+    }
+    static I2cMessage received(uint8_t address, std::vector<uint8_t> bytes)
+    {
+        return I2cMessage{Bus, address, true, std::move(bytes), true};
+    }
+
+    FakeI2c& world = FakeI2c::world();
 };
 
 } // namespace kntest

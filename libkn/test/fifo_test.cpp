@@ -3,8 +3,8 @@
 #include "libkn/mkfifo.h"
 
 #include "child.hpp"
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
-#include "testkit/tempdir.hpp"
 #include "testkit/wait.hpp"
 
 #include <fcntl.h>
@@ -51,15 +51,10 @@ std::vector<uint8_t> framed(const std::vector<uint8_t>& body)
     return message;
 }
 
-class Fifo : public testing::Test
+class Fifo : public kntest::FolderTest
 {
   protected:
-    std::string path(const std::string& name) const
-    {
-        return (dir / name).string();
-    }
-
-    testkit::TempDir dir{"libkn-fifo"};
+    Fifo() : FolderTest("libkn-fifo") {}
 };
 
 TEST_F(Fifo, QueuesAreCreatedOnlyWhereNothingIs)

@@ -2,7 +2,7 @@
 // BIOS image test, in a private temporary folder.
 #include "libkn/misc.h"
 
-#include "testkit/tempdir.hpp"
+#include "files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,19 +21,8 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+using kntest::readText;
+using kntest::writeText;
 
 std::unique_ptr<char[]> heapBuffer(size_t size, char fill = '#')
 {
@@ -42,15 +31,10 @@ std::unique_ptr<char[]> heapBuffer(size_t size, char fill = '#')
     return buffer;
 }
 
-class Files : public testing::Test
+class Files : public kntest::FolderTest
 {
   protected:
-    std::string path(const std::string& name) const
-    {
-        return (dir / name).string();
-    }
-
-    testkit::TempDir dir{"libkn-files"};
+    Files() : FolderTest("libkn-files") {}
 };
 
 TEST_F(Files, IntegerFiles)

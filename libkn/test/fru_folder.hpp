@@ -5,14 +5,12 @@
 
 #include "libkn/fru.h"
 
-#include "testkit/tempdir.hpp"
+#include "files.hpp"
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,13 +19,15 @@
 namespace kntest
 {
 
-class FruFolder : public testing::Test
+class FruFolder : public FolderTest
 {
   protected:
+    FruFolder() : FolderTest("fru") {}
+
     void SetUp() override
     {
         previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder.path());
+        std::filesystem::current_path(dir.path());
         if (const char* zone = std::getenv("TZ"))
         {
             savedZone = zone;
@@ -49,19 +49,6 @@ class FruFolder : public testing::Test
             ::unsetenv("TZ");
         }
         ::tzset();
-    }
-
-    static void writeText(const std::string& path, const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
-    static std::string readText(const std::filesystem::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
 
     // The default fru.ini encoded: the image and its length.
@@ -93,8 +80,6 @@ class FruFolder : public testing::Test
         }
         return std::string(data, typeLength - KN_FRU_TYPE_ASCII);
     }
-
-    testkit::TempDir folder{"fru"};
 
   private:
     std::filesystem::path previous;

@@ -14,6 +14,8 @@
 namespace
 {
 
+using kntest::readText;
+using kntest::writeText;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 

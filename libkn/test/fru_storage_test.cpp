@@ -29,6 +29,8 @@ namespace
 namespace fs = std::filesystem;
 using kntest::FakeI2c;
 using kntest::I2cMessage;
+using kntest::readText;
+using kntest::writeText;
 using Bytes = std::vector<uint8_t>;
 
 constexpr int bus = 3;

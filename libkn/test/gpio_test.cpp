@@ -4,6 +4,7 @@
 
 #include "child.hpp"
 #include "fake_i2c.hpp"
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/tempdir.hpp"
 
@@ -23,23 +24,11 @@ namespace
 
 namespace fs = std::filesystem;
 using kntest::FakeI2c;
+using kntest::readText;
+using kntest::writeText;
 
 const fs::path gpioRoot = KN_GPIO_SYSFS;
 const fs::path infoFolder = "/run/obmcinfo";
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 class Platform : public testing::Test
 {

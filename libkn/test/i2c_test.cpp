@@ -19,7 +19,6 @@
 namespace
 {
 
-using kntest::FakeI2c;
 using kntest::I2cMessage;
 using Bytes = std::vector<uint8_t>;
 
@@ -27,23 +26,12 @@ constexpr int bus = 3;
 constexpr uint8_t eepromAddress = 0x50;
 constexpr uint8_t switchAddress = 0x70;
 
-I2cMessage sent(uint8_t address, Bytes bytes, bool acknowledged = true)
-{
-    return I2cMessage{bus, address, false, std::move(bytes), acknowledged};
-}
-
-I2cMessage received(uint8_t address, Bytes bytes)
-{
-    return I2cMessage{bus, address, true, std::move(bytes), true};
-}
-
-class I2c : public testing::Test
+class I2c : public kntest::FakeBusTest<bus>
 {
   protected:
     void SetUp() override
     {
-        world.reset();
-        world.addBus(bus);
+        FakeBusTest::SetUp();
         world.attach(bus, eepromAddress, eeprom);
         world.attach(bus, switchAddress, fakeSwitch);
         world.attachBehind(bus, switchAddress, 1, 0x51, behind);
@@ -57,10 +45,9 @@ class I2c : public testing::Test
         {
             i2c_close(fd);
         }
-        EXPECT_EQ(world.openDescriptors(), 0);
+        FakeBusTest::TearDown();
     }
 
-    FakeI2c& world = FakeI2c::world();
     std::shared_ptr<kntest::FakeEeprom> eeprom =
         std::make_shared<kntest::FakeEeprom>(2, 4096);
     std::shared_ptr<kntest::FakeSwitch> fakeSwitch =

@@ -1,7 +1,7 @@
 // JSON files and typed values.
 #include "libkn/json.h"
 
-#include "testkit/tempdir.hpp"
+#include "files.hpp"
 
 #include <cstring>
 #include <filesystem>
@@ -16,17 +16,13 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using kntest::writeText;
 
 using Tree = std::unique_ptr<cJSON, decltype(&cJSON_Delete)>;
 
 Tree parse(const char* text)
 {
     return Tree(cJSON_Parse(text), cJSON_Delete);
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 TEST(JsonValues, NumbersStringsAndBooleansByKind)
@@ -99,15 +95,10 @@ TEST(JsonValues, ShortOutputsAreRefused)
     }
 }
 
-class JsonFiles : public testing::Test
+class JsonFiles : public kntest::FolderTest
 {
   protected:
-    std::string path(const std::string& name) const
-    {
-        return (dir / name).string();
-    }
-
-    testkit::TempDir dir{"libkn-json"};
+    JsonFiles() : FolderTest("libkn-json") {}
 };
 
 TEST_F(JsonFiles, ParseWholeFiles)

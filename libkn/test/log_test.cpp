@@ -3,6 +3,7 @@
 #include "libkn/log.h"
 
 #include "child.hpp"
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <sys/mount.h>
@@ -24,19 +25,12 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using kntest::readText;
 
 const fs::path archiveFolder = "/media/card/BMCInfo/Development/Log/bmc";
 const std::string ctimeText =
     R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4})";
 const std::string logTimeText = R"(\d\d-\d\d-\d\d \d\d:\d\d:\d\d)";
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text)
 {

@@ -2,7 +2,7 @@
 // temporary folder.
 #include "libkn/mail.h"
 
-#include "testkit/tempdir.hpp"
+#include "files.hpp"
 
 #include <sys/stat.h>
 
@@ -18,31 +18,15 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using kntest::readText;
+using kntest::statOf;
+using kntest::writeText;
 
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct stat statOf(const fs::path& path)
-{
-    struct stat st
-    {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st;
-}
-
-class Mail : public testing::Test
+class Mail : public kntest::FolderTest
 {
   protected:
+    Mail() : FolderTest("libkn-mail") {}
+
     // A record read from a file of these lines.
     mail_config readLines(const std::string& lines)
     {
@@ -67,8 +51,7 @@ class Mail : public testing::Test
         return config;
     }
 
-    testkit::TempDir dir{"libkn-mail"};
-    std::string file = (dir / "nail.rc").string();
+    std::string file = path("nail.rc");
 };
 
 TEST_F(Mail, ServerSchemesAndDefaultPorts)

@@ -2,6 +2,7 @@
 #include "libkn/lock.h"
 
 #include "child.hpp"
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <fcntl.h>
@@ -21,14 +22,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kntest::readText;
 
 // A counter that parent and children see alike.
 class SharedFlag

@@ -2,6 +2,7 @@
 // test's own network namespace.
 #include "libkn/net.h"
 
+#include "files.hpp"
 #include "net_namespace.hpp"
 #include "testkit/emulator.hpp"
 #include "testkit/sandbox.hpp"
@@ -27,14 +28,7 @@ namespace
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using kntest::readText;
 
 bool run(const std::string& command)
 {

@@ -2,7 +2,7 @@
 #include "libkn/lock.h"
 
 #include "child.hpp"
-#include "testkit/tempdir.hpp"
+#include "files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,20 +21,14 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using kntest::readText;
 
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class Nvr : public testing::Test
+class Nvr : public kntest::FolderTest
 {
   protected:
-    testkit::TempDir dir{"libkn-nvr"};
-    std::string file = (dir / "nvr.bin").string();
+    Nvr() : FolderTest("libkn-nvr") {}
+
+    std::string file = path("nvr.bin");
 };
 
 TEST_F(Nvr, ReadsBackAtTheOffsetWritten)

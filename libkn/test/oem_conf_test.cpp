@@ -1,6 +1,7 @@
 // The hwmon threshold overrides in the sandbox's private /etc.
 #include "libkn/conf.h"
 
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <filesystem>
@@ -14,16 +15,9 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using kntest::readText;
 
 const fs::path oemConf = KN_OEM_CONF_PATH;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 const std::string sample = "# thresholds\n"
                            "LABEL_cpu0=cpu0\n"

@@ -3,6 +3,7 @@
 #include "libkn/sel.h"
 #include "libkn/shm.h"
 
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 
 #include <sys/stat.h>
@@ -23,19 +24,12 @@ namespace
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using kntest::readText;
 
 const fs::path folder = "/var/BMCInfo/sel";
 const fs::path archive = KN_SEL_ARCHIVE_FOLDER;
 // 2012-01-01 00:03:45 UTC.
 constexpr time_t stamp = 1325376225;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class SelFile : public testing::Test
 {

@@ -4,6 +4,7 @@
 #include "libkn/snmp.h"
 
 #include "child.hpp"
+#include "files.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/stubs.hpp"
 #include "testkit/wait.hpp"
@@ -28,29 +29,11 @@ namespace
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using kntest::readText;
+using kntest::statOf;
+using kntest::writeText;
 
 const fs::path conf = KN_SNMP_CONF;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-struct stat statOf(const fs::path& path)
-{
-    struct stat st
-    {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st;
-}
 
 class Snmp : public testing::Test
 {

@@ -2,6 +2,7 @@
 // MAC from the ARP table of the test's own network namespace.
 #include "libkn/common.h"
 
+#include "files.hpp"
 #include "net_namespace.hpp"
 #include "testkit/emulator.hpp"
 #include "testkit/sandbox.hpp"
@@ -25,18 +26,11 @@ namespace
 {
 
 namespace fs = std::filesystem;
+using kntest::readText;
 
 const fs::path userFolder = KN_USER_FOLDER;
 const fs::path rulesFile = KN_USER_RULES_FILE;
 const fs::path privilegeFile = KN_USER_PRIVILEGE_FILE;
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // "y/m/d H:M:S" of now plus an offset, in local time.
 std::string localText(time_t offset)

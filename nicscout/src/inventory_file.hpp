@@ -16,7 +16,7 @@ class InventoryFile
 {
   public:
     /** Lines longer than this, without their line feed, are refused. */
-    static constexpr std::size_t maxLineLength = 64 * 1024;
+    static constexpr std::size_t maxLineLength = std::size_t{64} * 1024;
 
     explicit InventoryFile(const std::string& path);
     InventoryFile(const InventoryFile&) = delete;

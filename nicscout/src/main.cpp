@@ -75,9 +75,9 @@ int serve(boost::asio::io_context& io)
     return 0;
 }
 
-} // namespace
-
-int main()
+/** Brings the daemon up and serves until the loop ends; the exit status
+ *  of the daemon. */
+int runDaemon()
 {
     boost::asio::io_context io;
     std::optional<sdbus::AsioConnection> conn;
@@ -105,4 +105,19 @@ int main()
 
     firstPass(*adapters);
     return serve(io);
+}
+
+} // namespace
+
+int main()
+{
+    try
+    {
+        return runDaemon();
+    }
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return 1;
+    }
 }

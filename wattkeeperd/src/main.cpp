@@ -121,10 +121,18 @@ int main(int argc, char** argv)
 
     // The options are settled before the bus is reached: help and a bad
     // option need no bus.
-    Options options;
-    if (auto status = parseOptions(argc, argv, options))
+    try
     {
-        return *status;
+        Options options;
+        if (auto status = parseOptions(argc, argv, options))
+        {
+            return *status;
+        }
+        return serve(options);
     }
-    return serve(options);
+    catch (const std::exception& e)
+    {
+        std::cerr << e.what() << std::endl;
+        return -1;
+    }
 }

@@ -454,7 +454,9 @@ double PowerStatistics::getAvgPower() const
         total = averageSum;
         divisor = occupied;
     }
-    return static_cast<double>(total / divisor) / 1000.0;
+    // Whole milliwatts, truncated toward zero, then watts.
+    const int64_t milliwatts = total / divisor;
+    return static_cast<double>(milliwatts) / 1000.0;
 }
 
 double PowerStatistics::getMaxPower() const

@@ -114,7 +114,9 @@ KN_EXPORT int log_call(int type, const char* format, ...) KN_PRINTF(2, 3);
  */
 KN_EXPORT int save_log_to_nv_storage(int type, const char* path);
 
-/* Precondition checks: the function name used in their reports. */
+/* Precondition checks: the function name used in their reports. The macro's
+ * name is the library's own, quoted in the checks' expression text. */
+/* NOLINTNEXTLINE(bugprone-reserved-identifier) */
 #define _KN_FUNCTION_NAME __func__
 
 /*

@@ -1,12 +1,13 @@
 #pragma once
 
-// clang 14 lacks the built-in that the C++ library's std::source_location
-// needs; the fuzz build force-includes this stand-in made of the older
-// built-ins it has.
+// Force-included by the clang 14 runs of scripts/fuzz and scripts/lint,
+// never by a GCC build: clang 14 lacks the built-in that libstdc++ 12's
+// <source_location> needs, so that header declares nothing for it. This
+// stands in with the same members, made of the older built-ins clang has.
+// C sources see nothing of it.
 
-#include <version>
-
-#if defined(__clang__) && !defined(__cpp_lib_source_location)
+#if defined(__cplusplus) && defined(__clang__) &&                              \
+    !__has_builtin(__builtin_source_location)
 #include <cstdint>
 
 namespace std
@@ -19,12 +20,12 @@ struct source_location
                 uint_least32_t line = __builtin_LINE(),
                 uint_least32_t column = __builtin_COLUMN()) noexcept
     {
-        source_location s;
-        s.fileName = file;
-        s.functionName = function;
-        s.lineNumber = line;
-        s.columnNumber = column;
-        return s;
+        source_location here;
+        here.fileName = file;
+        here.functionName = function;
+        here.lineNumber = line;
+        here.columnNumber = column;
+        return here;
     }
     constexpr const char* file_name() const noexcept
     {
