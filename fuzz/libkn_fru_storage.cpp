@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         device.address_width == 1 ? 1 : 2,
         device.address_width == 1 ? 0x100 : 0x10000);
     std::copy(memory.begin(),
-              memory.begin() + static_cast<long>(
-                                   std::min(memory.size(), eeprom->memory.size())),
+              memory.begin() + static_cast<long>(std::min(
+                                   memory.size(), eeprom->memory.size())),
               eeprom->memory.begin());
     world.attach(3, device.address, eeprom);
     std::memcpy(base + KN_SHM_FRU_DEVICE_OFFSET + KN_SHM_FRU_DEVICE_SIZE * id,
@@ -79,9 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         device.access != KN_FRU_NO_ACCESS && device.route == KN_FRU_ROUTE_I2C)
     {
         uint8_t image[KN_FRU_IMAGE_MAX + KN_FRU_PIECE_SIZE] = {};
-        const uint16_t length = static_cast<uint16_t>(device.size[0] |
-                                                      device.size[1] << 8);
-        if (get_fru_bin(device, image) != 0 || parse_bin_date(image, length) != 0)
+        const uint16_t length =
+            static_cast<uint16_t>(device.size[0] | device.size[1] << 8);
+        if (get_fru_bin(device, image) != 0 ||
+            parse_bin_date(image, length) != 0)
         {
             std::abort(); // written, but not readable as an image
         }

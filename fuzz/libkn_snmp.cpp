@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     switch (edit % 5)
     {
         case 0:
-            snmp_service_port_set(static_cast<uint16_t>(std::atoi(text.c_str())));
+            snmp_service_port_set(
+                static_cast<uint16_t>(std::atoi(text.c_str())));
             break;
         case 1:
             snmp_community_set(text.c_str());

@@ -82,13 +82,6 @@ bool knownType(const eeprom_handle* handle)
     return false;
 }
 
-// A one-byte word address reaches 0 to 255 only: a higher one is refused
-// rather than cut to its low byte, which would name another byte.
-bool addressable(const eeprom_handle* handle, uint16_t address)
-{
-    return handle->type != KN_EEPROM_TYPE_8BIT_ADDR || address <= 0xFF;
-}
-
 void clear(eeprom_handle* handle)
 {
     handle->dev = nullptr;
@@ -173,8 +166,7 @@ int eeprom_read_current_byte(eeprom_handle* handle)
 
 int eeprom_read_byte(eeprom_handle* handle, uint16_t address)
 {
-    if (handle == nullptr || !knownType(handle) ||
-        !addressable(handle, address))
+    if (handle == nullptr || !knownType(handle))
     {
         return -1;
     }
@@ -201,8 +193,7 @@ int eeprom_read_byte(eeprom_handle* handle, uint16_t address)
 
 int eeprom_write_byte(eeprom_handle* handle, uint16_t address, uint8_t value)
 {
-    if (handle == nullptr || !knownType(handle) ||
-        !addressable(handle, address))
+    if (handle == nullptr || !knownType(handle))
     {
         return -1;
     }
