@@ -9,7 +9,6 @@
 #include <libkn/redfish.h>
 #include <libkn/shm.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     static const bool ready = [] {
         const std::string empty = fuzz::workDir() + "/no-programs";
         ::mkdir(empty.c_str(), 0755);
-        ::setenv("PATH", empty.c_str(), 1);
-        return ::chdir(fuzz::workDir().c_str()) == 0;
+        return ::setenv("PATH", empty.c_str(), 1) == 0;
     }();
     if (!ready || size < sizeof(event_subscription) + 16)
     {
