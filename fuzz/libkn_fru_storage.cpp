@@ -57,6 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         device.route = KN_FRU_ROUTE_I2C;
     }
     device.bus = 3;
+    // An EEPROM's word address has one or two bytes; without one, reads go
+    // on from wherever the chip's pointer stands.
+    if (device.address_width != 1)
+    {
+        device.address_width = 2;
+    }
     const Field& field = fields[in.byte() % fields.size()];
     std::string value = in.part();
     std::string memory = in.take(size);
@@ -65,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     world.reset();
     world.addBus(3);
     auto eeprom = std::make_shared<kntest::FakeEeprom>(
-        device.address_width == 1 ? 1 : 2,
-        device.address_width == 1 ? 0x100 : 0x10000);
+        device.address_width, device.address_width == 1 ? 0x100 : 0x10000);
     std::copy(memory.begin(),
               memory.begin() + static_cast<long>(std::min(
                                    memory.size(), eeprom->memory.size())),

@@ -169,18 +169,29 @@ int rotateWhenFull(const char* path, int64_t time)
     struct tm local
     {};
     localtime_r(&when, &local);
-    // An archive of the same name is never replaced.
+    // An archive of the same name is never replaced: where the file system
+    // cannot rename without replacing, a second link does the same.
+    bool across = false;
     for (int n = 0; n < archiveSuffixes; ++n)
     {
         const std::string target = archiveName(local, n);
-        if (::renameat2(AT_FDCWD, path, AT_FDCWD, target.c_str(),
-                        RENAME_NOREPLACE) == 0 ||
-            errno != EEXIST)
+        int moved = ::renameat2(AT_FDCWD, path, AT_FDCWD, target.c_str(),
+                                RENAME_NOREPLACE);
+        if (moved != 0 && errno == EINVAL)
         {
+            moved = ::link(path, target.c_str());
+            if (moved == 0)
+            {
+                ::unlink(path);
+            }
+        }
+        if (moved == 0 || errno != EEXIST)
+        {
+            across = moved != 0 && errno == EXDEV;
             break;
         }
     }
-    if (errno == EXDEV)
+    if (across)
     {
         moveAcross(path, local);
     }
