@@ -5,6 +5,7 @@
 // answers.
 
 #include "../libkn/test/fake_i2c.hpp"
+#include "fake_bus.hpp"
 #include "fuzz_util.hpp"
 
 #include <libkn/back-plane-mgt.h>

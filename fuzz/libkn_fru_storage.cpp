@@ -6,6 +6,7 @@
 // back and decode.
 
 #include "../libkn/test/fake_i2c.hpp"
+#include "fake_bus.hpp"
 #include "fuzz_util.hpp"
 
 #include <libkn/fru.h>
