@@ -56,11 +56,11 @@ std::string fieldText(const char (&field)[N])
     return std::string(field, strnlen(field, N));
 }
 
-uint32_t le32(const uint32_t& field)
+// A 32-bit field of the event record, which lies at any address (the
+// record is packed, and the segment places it at an odd offset).
+uint32_t le32(const event_info* info, size_t offset)
 {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &field, sizeof(bytes));
-    return kn::getLe32(bytes);
+    return kn::getLe32(reinterpret_cast<const uint8_t*>(info) + offset);
 }
 
 // The length of the well-formed UTF-8 sequence that starts text (at least
@@ -268,14 +268,14 @@ int send_curl_message(const event_subscription* subscription,
     std::string_view text(message, strnlen(message, KN_EVENT_MESSAGE_MAX));
     std::string body =
         "{\"Events\":[{\"EventType\":" + jsonString(types) +
-        ",\"EventId\":" + jsonString(hex(le32(info->EventId), 8)) +
+        ",\"EventId\":" + jsonString(hex(le32(info, KN_EVENT_ID), 8)) +
         ",\"EventTimestamp\":" + jsonString(fieldText(info->EventTimestamp)) +
         ",\"Severity\":" + jsonString(fieldText(info->Severity)) +
         ",\"Message\":" + jsonString(text) +
         ",\"Oem\":{\"Kestrelon\":{\"specificProblemID\":" +
         jsonString(hex(problemId, 8)) +
         ",\"specificProblem\":" + jsonString(problem) +
-        ",\"alarmStatus\":" + std::to_string(le32(info->alarmStatus)) +
+        ",\"alarmStatus\":" + std::to_string(le32(info, KN_EVENT_ALARM_STATUS)) +
         ",\"neUID\":" + jsonString(fieldText(info->neUID)) +
         ",\"neName\":" + jsonString(fieldText(info->neName)) +
         ",\"neType\":\"server\",\"objectUID\":" +
