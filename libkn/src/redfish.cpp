@@ -274,8 +274,8 @@ int send_curl_message(const event_subscription* subscription,
         ",\"Message\":" + jsonString(text) +
         ",\"Oem\":{\"Kestrelon\":{\"specificProblemID\":" +
         jsonString(hex(problemId, 8)) +
-        ",\"specificProblem\":" + jsonString(problem) +
-        ",\"alarmStatus\":" + std::to_string(le32(info, KN_EVENT_ALARM_STATUS)) +
+        ",\"specificProblem\":" + jsonString(problem) + ",\"alarmStatus\":" +
+        std::to_string(le32(info, KN_EVENT_ALARM_STATUS)) +
         ",\"neUID\":" + jsonString(fieldText(info->neUID)) +
         ",\"neName\":" + jsonString(fieldText(info->neName)) +
         ",\"neType\":\"server\",\"objectUID\":" +
