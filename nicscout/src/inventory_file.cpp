@@ -31,8 +31,14 @@ std::invalid_argument tooLarge()
 
 } // namespace
 
-InventoryFile::InventoryFile(const std::string& path)
+InventoryFile::InventoryFile(const std::string& path) :
+    InventoryFile(path, ownBuffer)
+{}
+
+InventoryFile::InventoryFile(const std::string& path, std::string& b) :
+    buffer(b)
 {
+    buffer.clear();
     // A device is not even opened. What is opened is checked again, in
     // case the path changed meanwhile, and opened without blocking: a FIFO
     // would otherwise wait for a writer. A regular file reads the same

@@ -21,6 +21,10 @@ class InventoryFile
     static constexpr std::size_t maxFileSize = std::size_t{4} * 1024 * 1024;
 
     explicit InventoryFile(const std::string& path);
+    /** The same, reading through a buffer the caller keeps from file to
+     *  file (its contents are dropped), so that reading allocates
+     *  nothing once it is large enough. */
+    InventoryFile(const std::string& path, std::string& buffer);
     InventoryFile(const InventoryFile&) = delete;
     InventoryFile& operator=(const InventoryFile&) = delete;
     ~InventoryFile();
@@ -50,7 +54,8 @@ class InventoryFile
     bool fill();
 
     int fd = -1;
-    std::string buffer;
+    std::string ownBuffer;
+    std::string& buffer;
     /** Bytes read of the file so far; at most maxFileSize + 1. */
     std::size_t readBytes = 0;
     /** Where the next line starts in buffer. */

@@ -88,7 +88,7 @@ bool NetworkAdapters::updateNetworkAdapters()
 {
     std::cerr << "update network adapters" << std::endl;
 
-    InventoryFile file(inventoryPath);
+    InventoryFile file(inventoryPath, fileBuffer);
     if (!file.isOpen())
     {
         return false;
@@ -141,6 +141,7 @@ void NetworkAdapters::readLines(InventoryFile& file)
                                     std::to_string(number) + ": " + e.what());
         }
 
+        asciiLine = isPlainAscii(text);
         auto busIt = adapterMap.find(line.bus);
         if (busIt != adapterMap.end() && busIt->second.contains(line.device))
         {
@@ -150,12 +151,14 @@ void NetworkAdapters::readLines(InventoryFile& file)
         {
             addAdapter(line);
         }
+        asciiLine = false;
     }
 }
 
 void NetworkAdapters::applyPending()
 {
     passRunning = false;
+    asciiLine = false;
     // In the order of the adapters, then of their properties.
     for (auto& [key, held] : pending)
     {
@@ -347,7 +350,7 @@ void NetworkAdapters::store(AdapterObject& object, int bus, int device,
     {
         return;
     }
-    if (!isPlainAscii(value))
+    if (!asciiLine && !isPlainAscii(value))
     {
         repaired = repairUtf8(std::string(value));
         value = repaired;

@@ -120,10 +120,14 @@ class NetworkAdapters
         pending;
     bool passRunning = false;
 
-    /** Buffers reused from line to line. */
+    /** Buffers reused from line to line and pass to pass. */
+    std::string fileBuffer;
     std::string text;
     InventoryLine line;
     std::string repaired;
+    /** Whether the line being published is all ASCII: then its values
+     *  need no repair. */
+    bool asciiLine = false;
 };
 
 } // namespace nicscout
