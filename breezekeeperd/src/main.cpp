@@ -10,6 +10,7 @@
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
 #include "sdbus/error.hpp"
+#include "sdbus/event_loop.hpp"
 
 #include <syslog.h>
 
@@ -121,14 +122,9 @@ int runDaemon(const std::vector<uint32_t>& fanIds)
         return 1;
     }
 
-    try
+    daemon->monitorTimer.startMonitorTimer();
+    if (sdbus::runEventLoop(daemon->io, 1) != 0)
     {
-        daemon->monitorTimer.startMonitorTimer();
-        daemon->io.run();
-    }
-    catch (const std::exception& e)
-    {
-        std::cerr << e.what() << std::endl;
         return 1;
     }
     return daemon->status;

@@ -3,6 +3,7 @@
 
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
+#include "sdbus/event_loop.hpp"
 #include "sdbus/match.hpp"
 #include "sdbus/object_server.hpp"
 #include "testkit/commands.hpp"
@@ -11,6 +12,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -365,6 +367,30 @@ TEST(SdbusAsioConnection, LaterCallbackExceptionsAreReportedNotLost)
                        other),
               std::string::npos)
         << err;
+}
+
+TEST(SdbusEventLoop, AFailureLeavingTheLoopEndsWithTheDaemonsStatus)
+{
+    boost::asio::io_context io;
+    sdbus::AsioConnection conn(io, sdbus::Bus::newSystem());
+    sdbus::Match match(conn.bus(), "type='signal',interface='test.Boom',",
+                       [](sdbus::Message&) {
+        throw std::runtime_error("lost the bus");
+    });
+    auto emitter = sdbus::Bus::newSystem();
+    auto sig = emitter.newSignal("/boom", "test.Boom", "Now");
+    emitter.send(sig);
+    emitter.flush();
+    // Should the signal never come, the loop ends and the status says so.
+    boost::asio::steady_timer deadline(io, 20s);
+    deadline.async_wait([&io](const boost::system::error_code&) { io.stop(); });
+    ::testing::internal::CaptureStderr();
+    const int status = sdbus::runEventLoop(io, 7);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "lost the bus\n");
+    EXPECT_EQ(status, 7);
+
+    boost::asio::io_context idle;
+    EXPECT_EQ(sdbus::runEventLoop(idle, 7), 0);
 }
 
 TEST(SdbusAsioConnection, QueuedCallsAreServedAfterASynchronousCall)
