@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace testkit
 {
@@ -122,20 +123,68 @@ const std::string& keyOf(const std::pair<const std::string, Value>& entry)
     return entry.first;
 }
 
-bool isPattern(const std::string& text)
+/** Where the name lies in an entry of the file: the whole of an object's
+ *  path, the word after the kind in a member line ("property Name i read",
+ *  "method Name in(s) out()"); nothing in an interface's annotation. Only
+ *  there does a "{...}" stand for a number: elsewhere braces belong to a
+ *  signature. */
+std::pair<size_t, size_t> nameSpan(const std::string& entry)
 {
-    return text.find('{') != std::string::npos;
+    if (entry.starts_with("/"))
+    {
+        return {0, entry.size()};
+    }
+    size_t start = entry.find(' ');
+    if (entry.starts_with("@") || start == std::string::npos)
+    {
+        return {0, 0};
+    }
+    ++start;
+    size_t end = entry.find_first_of(" (", start);
+    return {start, end == std::string::npos ? entry.size() : end};
 }
 
-/** The regular expression of a file's path or member line in which each
- *  "{...}" stands for one or more of the characters that D-Bus allows in a
- *  path element or a member name. */
-std::regex patternOf(const std::string& text)
+bool isPattern(const std::string& entry)
 {
-    static const std::regex special(R"([.^$|()\[\]*+?\\{}])");
-    static const std::regex braces(R"(\\\{[^}]*\\\})");
-    std::string escaped = std::regex_replace(text, special, R"(\$&)");
-    return std::regex(std::regex_replace(escaped, braces, "[A-Za-z0-9_]+"));
+    auto [start, end] = nameSpan(entry);
+    return entry.find('{', start) < end;
+}
+
+std::string escaped(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+    {
+        if (std::strchr(".^$|()[]*+?\\{}", c) != nullptr)
+        {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out;
+}
+
+/** The regular expression of a pattern entry: each "{...}" of its name
+ *  stands for one or more of the characters that D-Bus allows in a path
+ *  element or a member name. */
+std::regex patternOf(const std::string& entry)
+{
+    auto [start, end] = nameSpan(entry);
+    std::string re = escaped(entry.substr(0, start));
+    for (size_t i = start; i < end; ++i)
+    {
+        size_t close = entry.find('}', i);
+        if (entry[i] == '{' && close < end)
+        {
+            re += "[A-Za-z0-9_]+";
+            i = close;
+        }
+        else
+        {
+            re += escaped(std::string(1, entry[i]));
+        }
+    }
+    return std::regex(re + escaped(entry.substr(end)));
 }
 
 /** The file's entry that a served path or line stands under: itself when
