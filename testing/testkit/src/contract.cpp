@@ -165,8 +165,7 @@ std::string escaped(const std::string& text)
 }
 
 /** The regular expression of a pattern entry: each "{...}" of its name
- *  stands for one or more of the characters that D-Bus allows in a path
- *  element or a member name. */
+ *  stands for a number, decimal or hexadecimal. */
 std::regex patternOf(const std::string& entry)
 {
     auto [start, end] = nameSpan(entry);
@@ -176,7 +175,7 @@ std::regex patternOf(const std::string& entry)
         size_t close = entry.find('}', i);
         if (entry[i] == '{' && close < end)
         {
-            re += "[A-Za-z0-9_]+";
+            re += "[0-9A-Fa-f]+";
             i = close;
         }
         else

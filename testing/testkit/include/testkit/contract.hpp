@@ -9,8 +9,9 @@ namespace testkit
 // A daemon's D-Bus contract is its introspection file under dist/: a root
 // <node> whose child nodes are the objects it serves, named by their full
 // path, each with its interfaces as Introspect shows them. A part of a path
-// in braces ("rs{resource}cs{controller}ds{drive}") stands for any text
-// without a slash; a path named in full is matched before such a pattern.
+// or of a member's name in braces ("rs{resource}cs{controller}ds0",
+// "MACAddress{port}") stands for a number, decimal or hexadecimal digits; a
+// path or member named in full is matched before such a pattern.
 //
 // contractDifferences walks the objects that `service` serves on the system
 // bus (DBUS_SYSTEM_BUS_ADDRESS) from "/" with Introspect and compares every
