@@ -4,8 +4,8 @@
 #include "libkn/conf.h"
 #include "libkn/shm.h"
 
-#include "byte_order.hpp"
-#include "file_io.hpp"
+#include "core/byte_order.hpp"
+#include "core/file_io.hpp"
 
 #include <cstddef>
 #include <cstdlib>

@@ -6,8 +6,8 @@
 #include "libkn/log.h"
 #include "libkn/shm.h"
 
-#include "byte_order.hpp"
-#include "file_io.hpp"
+#include "core/byte_order.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <sys/wait.h>

@@ -5,7 +5,7 @@
 #include "libkn/i2c.h"
 #include "libkn/shm.h"
 
-#include "../src/byte_order.hpp"
+#include "../../src/core/byte_order.hpp"
 #include "fake_i2c.hpp"
 #include "fru_folder.hpp"
 #include "testkit/sandbox.hpp"

@@ -4,9 +4,9 @@
 #include "libkn/back-plane-mgt.h"
 #include "libkn/shm.h"
 
-#include "byte_order.hpp"
-#include "file_io.hpp"
-#include "sel-tables.hpp"
+#include "core/byte_order.hpp"
+#include "core/file_io.hpp"
+#include "sel/sel-tables.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -4,8 +4,8 @@
 #include "libkn/shm.h"
 #include "libkn/snmp.h"
 
-#include "byte_order.hpp"
-#include "file_io.hpp"
+#include "core/byte_order.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

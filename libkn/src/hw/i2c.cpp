@@ -3,7 +3,7 @@
 
 #include "libkn/shm.h"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>

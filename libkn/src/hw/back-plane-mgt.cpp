@@ -7,8 +7,8 @@
 #include "libkn/i2c.h"
 #include "libkn/log.h"
 
-#include "byte_order.hpp"
-#include "file_io.hpp"
+#include "core/byte_order.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 

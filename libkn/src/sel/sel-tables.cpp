@@ -1,4 +1,4 @@
-#include "sel-tables.hpp"
+#include "sel/sel-tables.hpp"
 
 #include <iterator>
 

@@ -4,7 +4,7 @@
 
 #include "libkn/misc.h"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <execinfo.h>
 #include <fcntl.h>

@@ -5,10 +5,10 @@
 #include "libkn/misc.h"
 #include "libkn/shm.h"
 
-#include "byte_order.hpp"
-#include "file_io.hpp"
-#include "sel-tables.hpp"
-#include "spawn.hpp"
+#include "core/byte_order.hpp"
+#include "core/file_io.hpp"
+#include "core/spawn.hpp"
+#include "sel/sel-tables.hpp"
 
 #include <strings.h>
 

@@ -1,7 +1,7 @@
 // CRC, string, split, table and time-text helpers: no files, no processes.
 #include "libkn/misc.h"
 
-#include "../src/byte_order.hpp"
+#include "../../src/core/byte_order.hpp"
 
 #include <cstring>
 #include <memory>

@@ -2,8 +2,8 @@
 // overrides.
 #include "libkn/conf.h"
 
-#include "file_io.hpp"
-#include "text.hpp"
+#include "core/file_io.hpp"
+#include "core/text.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include "libkn/log.h"
 #include "libkn/misc.h"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -4,8 +4,8 @@
 #include "libkn/i2c.h"
 #include "libkn/log.h"
 
-#include "file_io.hpp"
-#include "spawn.hpp"
+#include "core/file_io.hpp"
+#include "core/spawn.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -4,9 +4,9 @@
 
 #include "libkn/conf.h"
 
-#include "file_io.hpp"
-#include "spawn.hpp"
-#include "text.hpp"
+#include "core/file_io.hpp"
+#include "core/spawn.hpp"
+#include "core/text.hpp"
 
 #include <strings.h>
 

@@ -3,7 +3,7 @@
 
 #include "libkn/misc.h"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <sys/time.h>

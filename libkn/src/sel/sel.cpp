@@ -4,7 +4,7 @@
 #include "libkn/misc.h"
 #include "libkn/shm.h"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 
 #include "libkn/conf.h"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <strings.h>
 

@@ -1,6 +1,6 @@
-#include "spawn.hpp"
+#include "core/spawn.hpp"
 
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <spawn.h>

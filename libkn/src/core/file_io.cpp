@@ -1,4 +1,4 @@
-#include "file_io.hpp"
+#include "core/file_io.hpp"
 
 #include <fcntl.h>
 #include <pthread.h>
