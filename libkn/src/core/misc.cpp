@@ -1,9 +1,6 @@
 // General helpers: CRC-16, processes, files, paths, strings and times.
 #include "libkn/misc.h"
 
-#include "libkn/i2c.h"
-#include "libkn/log.h"
-
 #include "core/file_io.hpp"
 #include "core/spawn.hpp"
 
@@ -794,34 +791,6 @@ char* time_string_get(char* buffer, int size)
                   static_cast<unsigned>(local.tm_min),
                   static_cast<unsigned>(local.tm_sec));
     return buffer;
-}
-
-int read_chassis_type(void)
-{
-    constexpr int bus = 1;
-    constexpr uint8_t address = 0x3f;
-    constexpr uint8_t offset = 0;
-    constexpr uint8_t tenSlotBoard = 14;
-    if (kn::pathExists("/var/run/backplane/10p0.json"))
-    {
-        return 2;
-    }
-    int fd = i2c_open(bus);
-    if (fd < 0)
-    {
-        return 1;
-    }
-    uint8_t id = 0;
-    int result = i2c_rw_data(fd, address, &offset, 1, &id, 1);
-    i2c_close(fd);
-    if (result < 0)
-    {
-        log_call(KN_LOG_ERROR,
-                 "i2c rw data failed bus=%u, address=%u offset=%u. %s:%d %s",
-                 bus, address, offset, "misc", __LINE__, "read_chassis_type");
-        return 1;
-    }
-    return (id & 0x1F) == tenSlotBoard ? 2 : 1;
 }
 
 void split(std::vector<std::string>& pieces, const std::string& text,
