@@ -6,6 +6,7 @@
 #include "libkn/misc.h"
 
 #include "access/report.hpp"
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <arpa/inet.h>
@@ -234,16 +235,16 @@ void makeUserFolder()
 // could not be written whole is removed, so it is never committed.
 void writeStaged(const std::string& path, const std::string& content)
 {
-    int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    kn::Descriptor fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.isOpen())
     {
         kestrelon_log("open file in write mode failed, f: %s", path.c_str());
         throw std::runtime_error("cannot open " + path);
     }
-    bool ok =
-        kn::writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
-    ok = kn::closeFd(fd) && ok;
+    bool ok = kn::writeAll(fd.get(), content.data(), content.size()) &&
+              ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
     if (!ok)
     {
         ::unlink(path.c_str());

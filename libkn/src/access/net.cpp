@@ -3,6 +3,7 @@
 
 #include "libkn/conf.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <arpa/inet.h>
@@ -47,23 +48,11 @@ constexpr int modeCount = sizeof(netModes) / sizeof(netModes[0]);
 constexpr int valueSize = 256;
 constexpr unsigned runningFlag = IFF_RUNNING;
 
-// A datagram socket for interface requests, closed with the object.
-class RequestSocket
+// A datagram socket for interface requests.
+kn::Descriptor requestSocket()
 {
-  public:
-    RequestSocket() : fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
-    ~RequestSocket()
-    {
-        if (fd >= 0)
-        {
-            kn::closeFd(fd);
-        }
-    }
-    RequestSocket(const RequestSocket&) = delete;
-    RequestSocket& operator=(const RequestSocket&) = delete;
-
-    int fd;
-};
+    return kn::Descriptor(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
 
 ifreq requestFor(const char* name)
 {
@@ -97,12 +86,12 @@ int flagOf(const char* name, unsigned flag)
     {
         return -1;
     }
-    RequestSocket socket;
-    if (socket.fd < 0)
+    kn::Descriptor socket = requestSocket();
+    if (!socket.isOpen())
     {
         return -1;
     }
-    int flags = readFlags(socket.fd, name);
+    int flags = readFlags(socket.get(), name);
     if (flags < 0)
     {
         return -1;
@@ -130,14 +119,14 @@ int if_updown(const char* name, int up)
     {
         return -1;
     }
-    RequestSocket socket;
-    if (socket.fd < 0)
+    kn::Descriptor socket = requestSocket();
+    if (!socket.isOpen())
     {
         std::perror("socket");
         return -1;
     }
     // Flags that could not be read are never written back.
-    int flags = readFlags(socket.fd, name);
+    int flags = readFlags(socket.get(), name);
     if (flags < 0)
     {
         std::perror("SIOCGIFFLAGS");
@@ -151,7 +140,7 @@ int if_updown(const char* name, int up)
     {
         flags |= IFF_UP;
     }
-    if (writeFlags(socket.fd, name, flags) < 0)
+    if (writeFlags(socket.get(), name, flags) < 0)
     {
         std::perror("SIOCSIFFLAGS");
         return -1;
@@ -165,15 +154,15 @@ int set_mac_addr(const char* name, const uint8_t* mac)
     {
         return -1;
     }
-    RequestSocket socket;
-    if (socket.fd < 0)
+    kn::Descriptor socket = requestSocket();
+    if (!socket.isOpen())
     {
         return -1;
     }
     ifreq request = requestFor(name);
     request.ifr_hwaddr.sa_family = ARPHRD_ETHER;
     std::memcpy(request.ifr_hwaddr.sa_data, mac, 6);
-    int result = ::ioctl(socket.fd, SIOCSIFHWADDR, &request);
+    int result = ::ioctl(socket.get(), SIOCSIFHWADDR, &request);
     if (result < 0)
     {
         std::perror("SIOCSIFHWADDR");
@@ -187,13 +176,13 @@ int net_index_get(const char* name)
     {
         return -1;
     }
-    RequestSocket socket;
-    if (socket.fd < 0)
+    kn::Descriptor socket = requestSocket();
+    if (!socket.isOpen())
     {
         return -1;
     }
     ifreq request = requestFor(name);
-    if (::ioctl(socket.fd, SIOCGIFINDEX, &request) < 0)
+    if (::ioctl(socket.get(), SIOCGIFINDEX, &request) < 0)
     {
         return -1;
     }
@@ -213,12 +202,12 @@ int net_enable_set(const char* name, int enable)
     }
     // An alias acts on its base interface.
     std::string base(name, std::strcspn(name, ":"));
-    RequestSocket socket;
-    if (socket.fd < 0)
+    kn::Descriptor socket = requestSocket();
+    if (!socket.isOpen())
     {
         return -1;
     }
-    int flags = readFlags(socket.fd, base.c_str());
+    int flags = readFlags(socket.get(), base.c_str());
     if (flags < 0)
     {
         return -1;
@@ -228,7 +217,7 @@ int net_enable_set(const char* name, int enable)
         return 0;
     }
     flags = enable == 1 ? (flags | IFF_UP) : (flags & ~IFF_UP);
-    return writeFlags(socket.fd, base.c_str(), flags);
+    return writeFlags(socket.get(), base.c_str(), flags);
 }
 
 int net_link_get(const char* name)
@@ -242,8 +231,8 @@ int net_speed_get(const char* name)
     {
         return -1;
     }
-    RequestSocket socket;
-    if (socket.fd < 0)
+    kn::Descriptor socket = requestSocket();
+    if (!socket.isOpen())
     {
         return -1;
     }
@@ -251,7 +240,7 @@ int net_speed_get(const char* name)
     settings.cmd = ETHTOOL_GSET;
     ifreq request = requestFor(name);
     request.ifr_data = reinterpret_cast<char*>(&settings);
-    if (::ioctl(socket.fd, SIOCETHTOOL, &request) < 0)
+    if (::ioctl(socket.get(), SIOCETHTOOL, &request) < 0)
     {
         return -1;
     }

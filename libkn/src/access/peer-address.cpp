@@ -4,6 +4,7 @@
 #include "libkn/log.h"
 
 #include "access/report.hpp"
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <arpa/inet.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -56,14 +58,17 @@ int arpEntry(int fd, in_addr address, const std::string& device,
 std::set<std::string> getAllNetdevice()
 {
     std::set<std::string> names;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
+    ifaddrs* first = nullptr;
+    if (::getifaddrs(&first) != 0)
     {
         kestrelon_log("%s, getifaddrs error. %s", "getAllNetdevice",
                       std::strerror(errno));
         return names;
     }
-    for (ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next)
+    // Freed also when an insert throws.
+    std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> list(first,
+                                                            &::freeifaddrs);
+    for (ifaddrs* entry = first; entry != nullptr; entry = entry->ifa_next)
     {
         if (entry->ifa_addr != nullptr &&
             entry->ifa_addr->sa_family == AF_INET &&
@@ -72,7 +77,6 @@ std::set<std::string> getAllNetdevice()
             names.insert(entry->ifa_name);
         }
     }
-    ::freeifaddrs(list);
     return names;
 }
 
@@ -94,25 +98,23 @@ int getMacByIp(const char* ip, char* mac, const char* /*device*/)
             kestrelon_log("%s, convert ip to mac failed. %s", "getMacByIp", ip);
             return 1;
         }
-        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd < 0)
+        // Closed also when the search throws.
+        kn::Descriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!fd.isOpen())
         {
             kestrelon_log("open socket error: %s", std::strerror(errno));
             return 1;
         }
-        int result = 1;
         for (const auto& device : getAllNetdevice())
         {
             std::string found;
-            if (arpEntry(fd, address, device, found) == 0)
+            if (arpEntry(fd.get(), address, device, found) == 0)
             {
                 kn::copyText(mac, KN_MAC_TEXT_SIZE, found);
-                result = 0;
-                break;
+                return 0;
             }
         }
-        kn::closeFd(fd);
-        return result;
+        return 1;
     }
     catch (const std::exception& e)
     {
@@ -150,14 +152,14 @@ int getMacBySockfd(int sockfd, std::string& mac, const std::string& device)
                       std::strerror(error));
         return error;
     }
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    kn::Descriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd.isOpen())
     {
         return errno;
     }
     std::string found;
-    error = arpEntry(fd, address, device, found);
-    kn::closeFd(fd);
+    error = arpEntry(fd.get(), address, device, found);
+    fd.close();
     if (error != 0)
     {
         kestrelon_log("sockfd: %d,  ioctl SIOCGARP wrong: %s", sockfd,

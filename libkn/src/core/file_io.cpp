@@ -1,5 +1,7 @@
 #include "core/file_io.hpp"
 
+#include "core/descriptor.hpp"
+
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -86,13 +88,13 @@ bool closeFd(int fd)
 
 int writeFileBytes(const char* path, int flags, const void* data, size_t size)
 {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
-    if (fd < 0)
+    Descriptor fd(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666));
+    if (!fd.isOpen())
     {
         return -2;
     }
-    bool ok = writeAll(fd, data, size);
-    ok = closeFd(fd) && ok;
+    bool ok = writeAll(fd.get(), data, size);
+    ok = fd.close() && ok;
     return ok ? static_cast<int>(size) : -1;
 }
 
@@ -139,13 +141,13 @@ bool readAllFd(int fd, std::string& text)
 
 bool readFile(const char* path, std::string& text)
 {
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         return false;
     }
-    bool read = readAllFd(fd, text);
-    return closeFd(fd) && read;
+    bool read = readAllFd(fd.get(), text);
+    return fd.close() && read;
 }
 
 int createTempFile(const std::string& stem, const std::string& suffix,
@@ -202,14 +204,15 @@ Rewrite replaceFile(const char* path, const std::string& stem,
     {};
     bool replacing = ::stat(path, &old) == 0;
     std::string name;
-    int fd = createTempFile(stem, suffix, name, replacing ? 0600 : 0666);
-    if (fd < 0)
+    Descriptor fd(createTempFile(stem, suffix, name, replacing ? 0600 : 0666));
+    if (!fd.isOpen())
     {
         return Rewrite::failed;
     }
-    bool ok = (!replacing || takeOver(fd, old)) &&
-              writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
-    ok = closeFd(fd) && ok;
+    bool ok = (!replacing || takeOver(fd.get(), old)) &&
+              writeAll(fd.get(), content.data(), content.size()) &&
+              ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
     if (!ok)
     {
         ::unlink(name.c_str());
@@ -232,10 +235,10 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
     // new file.
     for (int pass = 0; pass < 1000; ++pass)
     {
-        int fd =
-            ::open(path, O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        Descriptor fd(
+            ::open(path, O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666));
         bool missing = false;
-        if (fd < 0)
+        if (!fd.isOpen())
         {
             if (errno != ENOENT || create)
             {
@@ -248,41 +251,34 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
             int locked = 0;
             do
             {
-                locked = ::flock(fd, LOCK_EX);
+                locked = ::flock(fd.get(), LOCK_EX);
             } while (locked != 0 && errno == EINTR);
             struct stat held
             {};
             struct stat named
             {};
-            if (locked != 0 || ::fstat(fd, &held) != 0)
+            if (locked != 0 || ::fstat(fd.get(), &held) != 0)
             {
-                closeFd(fd);
                 return Rewrite::failed;
             }
             if (::stat(path, &named) != 0 || held.st_ino != named.st_ino ||
                 held.st_dev != named.st_dev)
             {
-                closeFd(fd);
                 continue;
             }
         }
 
         std::string content;
-        if (fd >= 0 && !readAllFd(fd, content))
+        if (fd.isOpen() && !readAllFd(fd.get(), content))
         {
-            closeFd(fd);
             return Rewrite::failed;
         }
-        Rewrite result = Rewrite::unchanged;
-        if (edit(content, missing))
+        // The lock goes with the descriptor, also when edit throws.
+        if (!edit(content, missing))
         {
-            result = replaceFile(path, stem, suffix, content);
+            return Rewrite::unchanged;
         }
-        if (fd >= 0)
-        {
-            closeFd(fd);
-        }
-        return result;
+        return replaceFile(path, stem, suffix, content);
     }
     return Rewrite::failed;
 }
@@ -299,12 +295,12 @@ std::string secondsStem(const char* path)
 
 bool createPrivateFile(const char* path)
 {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
+    Descriptor fd(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd.isOpen())
     {
         return errno == EEXIST;
     }
-    return closeFd(fd);
+    return fd.close();
 }
 
 } // namespace kn

@@ -4,6 +4,7 @@
 
 #include "libkn/misc.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <execinfo.h>
@@ -243,15 +244,15 @@ bool appendToArchive(int fd, const std::string& path)
     {
         makeFolders(path.substr(0, slash));
     }
-    int out =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (out < 0)
+    kn::Descriptor out(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+    if (!out.isOpen())
     {
         return false;
     }
     struct stat before
     {};
-    bool ok = ::fstat(out, &before) == 0;
+    bool ok = ::fstat(out.get(), &before) == 0;
     char chunk[65536];
     for (off_t offset = 0; ok;)
     {
@@ -265,15 +266,15 @@ bool appendToArchive(int fd, const std::string& path)
             ok = got == 0;
             break;
         }
-        ok = kn::writeAll(out, chunk, static_cast<size_t>(got));
+        ok = kn::writeAll(out.get(), chunk, static_cast<size_t>(got));
         offset += got;
     }
-    ok = ok && ::fsync(out) == 0;
+    ok = ok && ::fsync(out.get()) == 0;
     if (!ok)
     {
-        ::ftruncate(out, before.st_size);
+        ::ftruncate(out.get(), before.st_size);
     }
-    return kn::closeFd(out) && ok;
+    return out.close() && ok;
 }
 
 // Archives the working log at fd when it reached the limit; the caller
@@ -344,22 +345,21 @@ int log_call(int type, const char* format, ...)
     // again nor loses a line to the emptying.
     std::string path = kn::rowText(log_path[type]);
     constexpr int flags = O_RDWR | O_APPEND | O_CLOEXEC;
-    int fd = ::open(path.c_str(), flags);
-    if (fd < 0)
+    kn::Descriptor fd(::open(path.c_str(), flags));
+    if (!fd.isOpen())
     {
         reportUnopened(path.c_str());
-        fd = ::open(path.c_str(), flags | O_CREAT, 0666);
+        fd.reset(::open(path.c_str(), flags | O_CREAT, 0666));
     }
-    if (fd < 0)
+    if (!fd.isOpen())
     {
         return 0;
     }
-    if (lockLog(fd) && archiveWhenFull(type, fd, path.c_str()) == 1)
+    if (lockLog(fd.get()) && archiveWhenFull(type, fd.get(), path.c_str()) == 1)
     {
-        ::ftruncate(fd, 0);
+        ::ftruncate(fd.get(), 0);
     }
-    kn::writeAll(fd, line.data(), line.size());
-    kn::closeFd(fd);
+    kn::writeAll(fd.get(), line.data(), line.size());
     return 0;
 }
 
@@ -369,14 +369,12 @@ int save_log_to_nv_storage(int type, const char* path)
     {
         return -1;
     }
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         reportUnopened(path);
         return -1;
     }
     // Under the lock that log_call takes: no rotation of it meanwhile.
-    int result = lockLog(fd) ? archiveWhenFull(type, fd, path) : 0;
-    kn::closeFd(fd);
-    return result;
+    return lockLog(fd.get()) ? archiveWhenFull(type, fd.get(), path) : 0;
 }

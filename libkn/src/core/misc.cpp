@@ -1,6 +1,7 @@
 // General helpers: CRC-16, processes, files, paths, strings and times.
 #include "libkn/misc.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 #include "core/spawn.hpp"
 
@@ -72,12 +73,13 @@ bool pidofOutput(const char* name, std::string& output)
     return kn::spawnWait({"pidof", name}, &output) != kn::spawnNotStarted;
 }
 
-// Descriptor of a file opened for replacing its content, or -1 after the
+// A file opened for replacing its content, or none after the
 // " open %s error." message.
-int openForReplace(const char* path)
+kn::Descriptor openForReplace(const char* path)
 {
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    kn::Descriptor fd(
+        ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.isOpen())
     {
         std::printf(" open %s error.\n", path);
     }
@@ -195,8 +197,8 @@ int GetCurrentPath(char* buffer, const char* name)
     }
     char path[64];
     std::snprintf(path, sizeof(path), "/proc/%d/cmdline", getpid());
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         return 0;
     }
@@ -204,9 +206,9 @@ int GetCurrentPath(char* buffer, const char* name)
     ssize_t got = 0;
     do
     {
-        got = ::read(fd, command, sizeof(command) - 1);
+        got = ::read(fd.get(), command, sizeof(command) - 1);
     } while (got < 0 && errno == EINTR);
-    kn::closeFd(fd);
+    fd.close();
     if (got <= 0)
     {
         return 0;
@@ -293,13 +295,13 @@ int write_bin_value(const char* path, const void* buffer, int size)
     {
         return -1;
     }
-    int fd = openForReplace(path);
-    if (fd < 0)
+    kn::Descriptor fd = openForReplace(path);
+    if (!fd.isOpen())
     {
         return -1;
     }
-    bool ok = kn::writeAll(fd, buffer, static_cast<size_t>(size));
-    ok = kn::closeFd(fd) && ok;
+    bool ok = kn::writeAll(fd.get(), buffer, static_cast<size_t>(size));
+    ok = fd.close() && ok;
     return ok ? 0 : -1;
 }
 
@@ -397,38 +399,36 @@ int copy_file_func(const char* source, const char* destination)
     {
         return -1;
     }
-    int in = ::open(source, O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    kn::Descriptor in(::open(source, O_RDONLY | O_CLOEXEC));
+    if (!in.isOpen())
     {
         std::printf("%s: can't open file[%s] \n", "copy_file_func", source);
         return 128;
     }
     // Opened without emptying it: the destination may be the source itself,
     // under its own name or through a link.
-    int out = ::open(destination, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (out < 0)
+    kn::Descriptor out(
+        ::open(destination, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!out.isOpen())
     {
         std::printf("%s: can't open file[%s] \n", "copy_file_func",
                     destination);
-        kn::closeFd(in);
         return 128;
     }
     struct stat from
     {};
     struct stat to
     {};
-    bool ok = ::fstat(in, &from) == 0 && ::fstat(out, &to) == 0;
+    bool ok = ::fstat(in.get(), &from) == 0 && ::fstat(out.get(), &to) == 0;
     if (ok && from.st_dev == to.st_dev && from.st_ino == to.st_ino)
     {
-        kn::closeFd(in);
-        kn::closeFd(out);
         return 0; // already a copy of itself
     }
-    ok = ok && ::ftruncate(out, 0) == 0;
+    ok = ok && ::ftruncate(out.get(), 0) == 0;
     char chunk[65536];
     while (ok)
     {
-        ssize_t got = ::read(in, chunk, sizeof(chunk));
+        ssize_t got = ::read(in.get(), chunk, sizeof(chunk));
         if (got < 0 && errno == EINTR)
         {
             continue;
@@ -438,14 +438,14 @@ int copy_file_func(const char* source, const char* destination)
             ok = got == 0;
             break;
         }
-        if (!kn::writeAll(out, chunk, static_cast<size_t>(got)))
+        if (!kn::writeAll(out.get(), chunk, static_cast<size_t>(got)))
         {
             ok = false;
             break;
         }
     }
-    kn::closeFd(in);
-    ok = kn::closeFd(out) && ok;
+    in.close();
+    ok = out.close() && ok;
     return ok ? 0 : -1;
 }
 
@@ -545,8 +545,8 @@ int bios_is_legal(const char* path)
     {
         return 1;
     }
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         return 1;
     }
@@ -557,7 +557,7 @@ int bios_is_legal(const char* path)
         ssize_t got = 0;
         do
         {
-            got = ::pread(fd, bytes.data(), bytes.size(),
+            got = ::pread(fd.get(), bytes.data(), bytes.size(),
                           (biosFirstPlace + i) * mebibyte);
         } while (got < 0 && errno == EINTR);
         if (got == static_cast<ssize_t>(bytes.size()) && bytes == biosMarker)
@@ -565,7 +565,6 @@ int bios_is_legal(const char* path)
             result = 0;
         }
     }
-    kn::closeFd(fd);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "core/spawn.hpp"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -60,11 +61,14 @@ int spawnWait(const std::vector<std::string>& argv, std::string* output,
     {
         return spawnNotStarted;
     }
+    Descriptor reading(fds[0]);
+    Descriptor writing(fds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (output != nullptr)
     {
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, writing.get(),
+                                         STDOUT_FILENO);
     }
     pid_t child = -1;
     int error = posix_spawnp(&child, pointers[0], &actions, nullptr,
@@ -72,12 +76,12 @@ int spawnWait(const std::vector<std::string>& argv, std::string* output,
     posix_spawn_file_actions_destroy(&actions);
     if (output != nullptr)
     {
-        closeFd(fds[1]);
+        writing.close();
         if (error == 0)
         {
-            drain(fds[0], *output, outputLimit);
+            drain(reading.get(), *output, outputLimit);
         }
-        closeFd(fds[0]);
+        reading.close();
     }
     if (error != 0)
     {

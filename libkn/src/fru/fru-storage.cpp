@@ -8,7 +8,9 @@
 #include "libkn/shm.h"
 
 #include "core/byte_order.hpp"
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
+#include "hw/open_bus.hpp"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -75,39 +77,40 @@ class SwitchedBus
         {
             return;
         }
-        fd = i2c_open(device.bus);
-        if (fd < 0)
+        if (!bus.reopen(device.bus))
         {
             result = -1;
             return;
         }
         if (device.behind_switch != 0)
         {
-            result =
-                switch_channel_request(fd, device.bus, device.switch_channel,
-                                       device.switch_address, 1);
+            result = switch_channel_request(bus.get(), device.bus,
+                                            device.switch_channel,
+                                            device.switch_address, 1);
             claimed = result == 0;
         }
     }
 
     ~SwitchedBus()
     {
+        // The bus closes after the channel's release.
         if (claimed)
         {
-            switch_channel_request(fd, device.bus, device.switch_channel,
+            switch_channel_request(bus.get(), device.bus, device.switch_channel,
                                    device.switch_address, 0);
-        }
-        if (fd >= 0)
-        {
-            i2c_close(fd);
         }
     }
 
     SwitchedBus(const SwitchedBus&) = delete;
     SwitchedBus& operator=(const SwitchedBus&) = delete;
 
+    int fd() const
+    {
+        return bus.get();
+    }
+
     const fru_device& device;
-    int fd = -1;
+    kn::OpenBus bus;
     int result = 0; // of the open and the claim
     bool claimed = false;
 };
@@ -160,7 +163,7 @@ int readI2c(const fru_device& device, uint32_t at, int length, uint8_t* buffer)
         return bus.result;
     }
     const auto address = static_cast<uint16_t>(at & 0xFFFF);
-    int result = i2c_read_data(bus.fd, device.address, address,
+    int result = i2c_read_data(bus.fd(), device.address, address,
                                device.address_width, buffer, length);
     if (result < 0)
     {
@@ -184,13 +187,13 @@ int readEepromFile(const fru_device& device, uint32_t at, int length,
     }
     for (int attempt = 0; attempt < KN_FRU_TRIES; ++attempt)
     {
-        int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        kn::Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+        if (!fd.isOpen())
         {
             continue;
         }
-        bool ok = preadAll(fd, buffer, static_cast<size_t>(length), at);
-        kn::closeFd(fd);
+        bool ok = preadAll(fd.get(), buffer, static_cast<size_t>(length), at);
+        fd.close();
         if (ok)
         {
             return 0;
@@ -241,21 +244,21 @@ int writeEepromFile(const fru_device& device, uint32_t at, uint16_t length,
     {
         return -1;
     }
-    int fd = ::open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fd(::open(path, O_RDWR | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         return -1;
     }
     bool ok = false;
     for (int attempt = 0; attempt < KN_FRU_TRIES && !ok; ++attempt)
     {
-        ok = pwriteAll(fd, data, length, at);
+        ok = pwriteAll(fd.get(), data, length, at);
         if (!ok)
         {
             usleep(KN_FRU_RETRY_PAUSE_US);
         }
     }
-    ok = kn::closeFd(fd) && ok;
+    ok = fd.close() && ok;
     return ok ? 0 : -1;
 }
 
@@ -459,14 +462,14 @@ int fru_modify_key(int id, const char* title, const char* key,
 
 int write_to_bin(void)
 {
-    int fd =
-        ::open(KN_FRU_BIN_PATH, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    kn::Descriptor fd(::open(KN_FRU_BIN_PATH,
+                             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.isOpen())
     {
         return -1;
     }
-    bool ok = kn::writeAll(fd, bmc_fru_date, imageLength());
-    ok = kn::closeFd(fd) && ok;
+    bool ok = kn::writeAll(fd.get(), bmc_fru_date, imageLength());
+    ok = fd.close() && ok;
     if (!ok)
     {
         std::printf("write bin file error2.");

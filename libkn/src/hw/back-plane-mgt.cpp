@@ -9,6 +9,7 @@
 
 #include "core/byte_order.hpp"
 #include "core/file_io.hpp"
+#include "hw/open_bus.hpp"
 
 #include <fcntl.h>
 
@@ -117,40 +118,7 @@ class BusMap
     std::vector<Record> records;
 };
 
-// An open bus, closed once when it goes.
-class OpenBus
-{
-  public:
-    explicit OpenBus(int bus) : fd(i2c_open(bus)) {}
-    ~OpenBus()
-    {
-        close();
-    }
-    OpenBus(const OpenBus&) = delete;
-    OpenBus& operator=(const OpenBus&) = delete;
-
-    bool isOpen() const
-    {
-        return fd >= 0;
-    }
-    // Closes this bus and opens another one instead.
-    bool reopen(int bus)
-    {
-        close();
-        fd = i2c_open(bus);
-        return isOpen();
-    }
-    void close()
-    {
-        if (fd >= 0)
-        {
-            i2c_close(fd);
-            fd = -1;
-        }
-    }
-
-    int fd;
-};
+using kn::OpenBus;
 
 void logTransferFailure(unsigned bus, unsigned address, unsigned offset,
                         int line, const char* function)
@@ -253,7 +221,7 @@ int detectBackplane(const Backplane& plane, int index, uint8_t bus,
         return KN_BP_OPEN_BUS_FAILED;
     }
     uint8_t idByte = 0;
-    if (!readRegisters(device.fd, address, offset, &idByte, 1))
+    if (!readRegisters(device.get(), address, offset, &idByte, 1))
     {
         logTransferFailure(bus, address, offset, __LINE__, plane.function);
         return KN_BP_TRANSFER_FAILED;
@@ -297,7 +265,8 @@ int detectBackplane(const Backplane& plane, int index, uint8_t bus,
 
     const int bytes = (plane.slots + 7) / 8;
     uint8_t presence[4] = {};
-    if (!readRegisters(device.fd, address, presenceRegister, presence, bytes))
+    if (!readRegisters(device.get(), address, presenceRegister, presence,
+                       bytes))
     {
         logTransferFailure(bus, address, presenceRegister, __LINE__,
                            plane.function);
@@ -309,7 +278,7 @@ int detectBackplane(const Backplane& plane, int index, uint8_t bus,
                  slotBit(presence, slot) ? "UN-PRESENT" : "PRESENT");
     }
     uint8_t media[4] = {};
-    if (!readRegisters(device.fd, address, mediaRegister, media, bytes))
+    if (!readRegisters(device.get(), address, mediaRegister, media, bytes))
     {
         logTransferFailure(bus, address, mediaRegister, __LINE__,
                            plane.function);
@@ -340,7 +309,7 @@ int detectBackplane(const Backplane& plane, int index, uint8_t bus,
         text.add("],\n");
     }
     uint8_t version = 0;
-    if (!readRegisters(device.fd, address, versionRegister, &version, 1))
+    if (!readRegisters(device.get(), address, versionRegister, &version, 1))
     {
         logTransferFailure(bus, address, versionRegister, __LINE__,
                            plane.function);
@@ -408,7 +377,8 @@ int write_cpld_reg(uint8_t bus, uint8_t ext, uint8_t address, uint8_t reg,
         return KN_BP_OPEN_BUS_FAILED;
     }
     const uint8_t bytes[] = {reg, value};
-    if (i2c_rw_data(device.fd, address, bytes, sizeof(bytes), nullptr, 0) < 0)
+    if (i2c_rw_data(device.get(), address, bytes, sizeof(bytes), nullptr, 0) <
+        0)
     {
         logTransferFailure(static_cast<unsigned>(target), address, reg,
                            __LINE__, "write_cpld_reg");
@@ -530,7 +500,7 @@ int backplane_board_handler(const char* name, uint8_t board_id, uint8_t bus,
         return KN_BP_OPEN_BUS_FAILED;
     }
     uint8_t idByte = 0;
-    if (!readRegisters(device.fd, address, offset, &idByte, 1))
+    if (!readRegisters(device.get(), address, offset, &idByte, 1))
     {
         logTransferFailure(bus, address, offset, __LINE__,
                            "backplane_board_handler");
@@ -572,7 +542,7 @@ int mp2_card_detect(void)
             continue;
         }
         uint8_t presence[2] = {};
-        if (!readRegisters(device.fd, presenceDevice, 0, presence, 2))
+        if (!readRegisters(device.get(), presenceDevice, 0, presence, 2))
         {
             continue;
         }
@@ -593,13 +563,13 @@ int mp2_card_detect(void)
                 openBus = cardBus;
             }
             if (switchAddress != 0 &&
-                switch_channel_request(device.fd, bus, channel, switchAddress,
-                                       1) != 0)
+                switch_channel_request(device.get(), bus, channel,
+                                       switchAddress, 1) != 0)
             {
                 continue;
             }
             uint8_t id[2] = {};
-            if (!readRegisters(device.fd, cardDevice, 0, id, 2))
+            if (!readRegisters(device.get(), cardDevice, 0, id, 2))
             {
                 logTransferFailure(cardBus, cardDevice, 0, __LINE__,
                                    "mp2_card_detect");
@@ -616,8 +586,8 @@ int mp2_card_detect(void)
             }
             if (switchAddress != 0)
             {
-                switch_channel_request(device.fd, bus, channel, switchAddress,
-                                       0);
+                switch_channel_request(device.get(), bus, channel,
+                                       switchAddress, 0);
             }
         }
     }
@@ -651,7 +621,7 @@ int iox_present_detect(void)
             continue;
         }
         uint8_t data = 0;
-        if (!readRegisters(device.fd, config[1], 0, &data, 1))
+        if (!readRegisters(device.get(), config[1], 0, &data, 1))
         {
             std::printf("%s:read i2c%d slave[%x] board id fail \n", function,
                         config[0], config[1]);
@@ -679,7 +649,7 @@ int iox_present_detect(void)
             {
                 std::printf("%s:open i2c%d bus fail \n", function, bus);
             }
-            else if (!readRegisters(device.fd, iox2Address, 0, &data, 1))
+            else if (!readRegisters(device.get(), iox2Address, 0, &data, 1))
             {
                 std::printf("%s:read i2c%d slave[3f] board id fail \n",
                             function, bus);
@@ -716,7 +686,7 @@ int riser_card_detect(void)
             return 0;
         }
         uint8_t slot[2] = {};
-        if (!readRegisters(device.fd, idDevice, 0, slot, 2))
+        if (!readRegisters(device.get(), idDevice, 0, slot, 2))
         {
             return 0;
         }
@@ -726,16 +696,17 @@ int riser_card_detect(void)
         {
             return 0;
         }
-        if (switch_channel_request(device.fd, bus, channel, switchAddress, 1) ==
-            0)
+        if (switch_channel_request(device.get(), bus, channel, switchAddress,
+                                   1) == 0)
         {
             uint8_t card[2] = {};
-            if (readRegisters(device.fd, riserDevice, 0, card, 2) &&
+            if (readRegisters(device.get(), riserDevice, 0, card, 2) &&
                 (card[0] & boardIdMask) == riserCardId)
             {
                 map.add({bus, switchAddress, channel});
             }
-            switch_channel_request(device.fd, bus, channel, switchAddress, 0);
+            switch_channel_request(device.get(), bus, channel, switchAddress,
+                                   0);
         }
     }
     map.write(KN_RISER_BUS_MAP);

@@ -5,6 +5,7 @@
 #include "libkn/misc.h"
 
 #include "core/file_io.hpp"
+#include "hw/open_bus.hpp"
 
 #include <cstdint>
 
@@ -18,14 +19,14 @@ int read_chassis_type(void)
     {
         return 2;
     }
-    int fd = i2c_open(bus);
-    if (fd < 0)
+    kn::OpenBus device(bus);
+    if (!device.isOpen())
     {
         return 1;
     }
     uint8_t id = 0;
-    int result = i2c_rw_data(fd, address, &offset, 1, &id, 1);
-    i2c_close(fd);
+    int result = i2c_rw_data(device.get(), address, &offset, 1, &id, 1);
+    device.close();
     if (result < 0)
     {
         log_call(KN_LOG_ERROR,

@@ -3,6 +3,7 @@
 
 #include "libkn/smbus.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -103,16 +104,15 @@ int eeprom_open(const char* dev, int addr, int type, eeprom_handle* handle)
     {
         return -1;
     }
-    int fd = ::open(dev, O_RDWR | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fd(::open(dev, O_RDWR | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         return -1;
     }
     unsigned long functions = 0;
-    int result = ::ioctl(fd, I2C_FUNCS, &functions);
+    int result = ::ioctl(fd.get(), I2C_FUNCS, &functions);
     if (result < 0)
     {
-        kn::closeFd(fd);
         return result;
     }
     // An adapter without these transfers cannot serve the EEPROM calls: the
@@ -123,19 +123,17 @@ int eeprom_open(const char* dev, int addr, int type, eeprom_handle* handle)
         {
             std::fprintf(stderr, "\nError: %s function is required.\n\n",
                          required.name);
-            kn::closeFd(fd);
             return -1;
         }
     }
-    result = ::ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(addr));
+    result = ::ioctl(fd.get(), I2C_SLAVE, static_cast<unsigned long>(addr));
     if (result < 0)
     {
-        kn::closeFd(fd);
         return result;
     }
     handle->dev = dev;
     handle->addr = addr;
-    handle->fd = fd;
+    handle->fd = fd.release(); // eeprom_close closes it
     handle->type = type;
     return 0;
 }

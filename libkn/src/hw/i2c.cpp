@@ -4,6 +4,7 @@
 #include "libkn/shm.h"
 
 #include "core/file_io.hpp"
+#include "hw/open_bus.hpp"
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
@@ -232,16 +233,16 @@ int i2cSendRecvMsg(int /*unused1*/, int bus, uint8_t address,
     {
         return -1;
     }
-    int fd = i2c_open(bus);
-    if (fd < 0)
+    kn::OpenBus device(bus);
+    if (!device.isOpen())
     {
         return -1;
     }
+    const int fd = device.get();
     // A transfer after a refused selection would reach whichever device was
     // selected before.
     if (::ioctl(fd, I2C_TENBIT, 0UL) < 0 || !selectAddress(fd, address))
     {
-        kn::closeFd(fd);
         return -2;
     }
     bool done = false;
@@ -260,7 +261,6 @@ int i2cSendRecvMsg(int /*unused1*/, int bus, uint8_t address,
         }
         done = ok;
     }
-    kn::closeFd(fd);
     return done ? 0 : -2;
 }
 

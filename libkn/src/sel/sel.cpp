@@ -4,6 +4,7 @@
 #include "libkn/misc.h"
 #include "libkn/shm.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -29,12 +30,9 @@ void moveAcross(const char* path, const char* target)
         ::unlink(target);
         return;
     }
-    int fd = ::open(target, O_RDONLY | O_CLOEXEC);
-    bool flushed = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
-    {
-        kn::closeFd(fd);
-    }
+    kn::Descriptor fd(::open(target, O_RDONLY | O_CLOEXEC));
+    bool flushed = fd.isOpen() && ::fsync(fd.get()) == 0;
+    fd.close();
     if (flushed)
     {
         ::unlink(path);

@@ -3,6 +3,7 @@
 
 #include "libkn/misc.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -59,8 +60,8 @@ cJSON* prepare_parse_json(const char* path)
     {
         return nullptr;
     }
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.isOpen())
     {
         return nullptr;
     }
@@ -69,7 +70,7 @@ cJSON* prepare_parse_json(const char* path)
     size_t done = 0;
     while (text && done < length)
     {
-        ssize_t got = ::read(fd, text.get() + done, length - done);
+        ssize_t got = ::read(fd.get(), text.get() + done, length - done);
         if (got < 0 && errno == EINTR)
         {
             continue;
@@ -80,7 +81,7 @@ cJSON* prepare_parse_json(const char* path)
         }
         done += static_cast<size_t>(got);
     }
-    kn::closeFd(fd);
+    fd.close();
     if (!text || done != length)
     {
         return nullptr;

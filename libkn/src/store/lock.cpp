@@ -3,6 +3,7 @@
 
 #include "libkn/log.h"
 
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -161,23 +162,23 @@ int ReadWriteNVR(const char* path, void* buffer, int32_t offset, int32_t length,
     }
     bool writing = mode == KN_NVR_WRITE;
     bool readOnly = false;
-    int fd = -1;
+    kn::Descriptor file;
     if (mode == KN_NVR_READ)
     {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        readOnly = fd >= 0;
+        file.reset(::open(path, O_RDONLY | O_CLOEXEC));
+        readOnly = file.isOpen();
     }
-    if (fd < 0)
+    if (!file.isOpen())
     {
-        fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, nvrMode);
+        file.reset(::open(path, O_RDWR | O_CREAT | O_CLOEXEC, nvrMode));
     }
-    if (fd < 0)
+    if (!file.isOpen())
     {
         return -1;
     }
+    const int fd = file.get();
     if ((readOnly ? file_lock_read(fd) : file_lock_write(fd)) < 0)
     {
-        kn::closeFd(fd);
         return -1;
     }
 
@@ -193,7 +194,7 @@ int ReadWriteNVR(const char* path, void* buffer, int32_t offset, int32_t length,
     }
 
     file_unlock(fd);
-    if (!kn::closeFd(fd) && writing)
+    if (!file.close() && writing)
     {
         result = -1;
     }

@@ -5,6 +5,7 @@
 #include "libkn/lock.h"
 
 #include "core/byte_order.hpp"
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -133,16 +134,16 @@ int sendStorage(const char* path, uint32_t command, const void* data,
     }
     // Without a receiver the message would vanish with the last descriptor:
     // a non-blocking open for writing fails then.
-    int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    kn::Descriptor fifo(::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fifo.isOpen())
     {
         return -1;
     }
+    const int fd = fifo.get();
     int flags = ::fcntl(fd, F_GETFL);
     if (!isFifo(fd) || flags < 0 ||
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
     {
-        kn::closeFd(fd);
         return -1;
     }
     uint8_t message[storageHeader + KN_STORAGE_DATA_MAX];
@@ -152,16 +153,14 @@ int sendStorage(const char* path, uint32_t command, const void* data,
     {
         std::memcpy(message + storageHeader, data, length);
     }
-    int result = writeMsg(fd, message, storageHeader + length);
-    kn::closeFd(fd);
-    return result;
+    return writeMsg(fd, message, storageHeader + length);
 }
 
 // A receiving FIFO that the process keeps open between calls.
 struct HeldFifo
 {
     std::mutex lock;
-    int fd = -1;
+    kn::Descriptor fd;
     dev_t device = 0;
     ino_t inode = 0;
 };
@@ -176,33 +175,29 @@ int heldDescriptor(HeldFifo& held, const char* path)
     struct stat named
     {};
     bool there = ::stat(path, &named) == 0 && S_ISFIFO(named.st_mode);
-    if (held.fd >= 0 &&
+    if (held.fd.isOpen() &&
         (!there || named.st_dev != held.device || named.st_ino != held.inode))
     {
-        kn::closeFd(held.fd);
-        held.fd = -1;
+        held.fd.close();
     }
-    if (!there || held.fd >= 0)
+    if (!there || held.fd.isOpen())
     {
-        return held.fd;
+        return held.fd.get();
     }
     // Read-write: the open does not wait for a writer, and the FIFO never
     // reports an end while the process holds it.
-    int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    kn::Descriptor fd(::open(path, O_RDWR | O_CLOEXEC));
     struct stat opened
     {};
-    if (fd >= 0 && (::fstat(fd, &opened) != 0 || !S_ISFIFO(opened.st_mode)))
+    if (!fd.isOpen() || ::fstat(fd.get(), &opened) != 0 ||
+        !S_ISFIFO(opened.st_mode))
     {
-        kn::closeFd(fd);
-        fd = -1;
+        return -1;
     }
-    if (fd >= 0)
-    {
-        held.fd = fd;
-        held.device = opened.st_dev;
-        held.inode = opened.st_ino;
-    }
-    return fd;
+    held.fd = std::move(fd);
+    held.device = opened.st_dev;
+    held.inode = opened.st_ino;
+    return held.fd.get();
 }
 
 int receiveStorage(HeldFifo& held, const char* path, storage_message* record)

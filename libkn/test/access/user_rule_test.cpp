@@ -2,6 +2,7 @@
 // MAC from the ARP table of the test's own network namespace.
 #include "libkn/common.h"
 
+#include "failing_new.hpp"
 #include "files.hpp"
 #include "net_namespace.hpp"
 #include "testkit/emulator.hpp"
@@ -17,6 +18,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -42,6 +44,12 @@ std::string localText(time_t offset)
     char text[32];
     std::strftime(text, sizeof(text), "%Y/%m/%d %H:%M:%S", &local);
     return text;
+}
+
+size_t openDescriptors()
+{
+    return static_cast<size_t>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), {}));
 }
 
 std::string aroundNow()
@@ -421,6 +429,19 @@ TEST_F(LoginFromTheNetwork, MacOfTheClient)
     EXPECT_NE(getMacBySockfd(fd, text, "ku1"), 0);
     ::close(fd);
     EXPECT_EQ(getMacBySockfd(-1, text, "ku0"), EBADF);
+}
+
+// An allocation that fails while the interfaces are searched leaves the
+// lookup's socket closed.
+TEST_F(LoginFromTheNetwork, FailedSearchLeavesNoSocketOpen)
+{
+    char mac[KN_MAC_TEXT_SIZE] = "";
+    size_t before = openDescriptors();
+    kntest::allocationsFail = true;
+    int result = getMacByIp("10.9.0.2", mac, "eth1");
+    kntest::allocationsFail = false;
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(LoginFromTheNetwork, WholeLoginCheck)
