@@ -283,6 +283,21 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
     return Rewrite::failed;
 }
 
+int rewriteResult(Rewrite result)
+{
+    switch (result)
+    {
+        case Rewrite::written:
+        case Rewrite::unchanged:
+            return 0;
+        case Rewrite::notRenamed:
+            return -ENOENT;
+        case Rewrite::failed:
+            break;
+    }
+    return -1;
+}
+
 unsigned currentSeconds()
 {
     return static_cast<unsigned>(std::time(nullptr));

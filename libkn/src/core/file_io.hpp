@@ -93,6 +93,11 @@ Rewrite rewriteFile(const char* path, const std::string& stem,
                     const std::string& suffix, bool create,
                     const std::function<bool(std::string&, bool)>& edit);
 
+// The C functions' result of a rewrite: 0 when written or unchanged,
+// -ENOENT (-2) when the new file could not be renamed into place, -1 for
+// every other failure.
+int rewriteResult(Rewrite result);
+
 // The current time in whole seconds as the "%u" of temporary names.
 unsigned currentSeconds();
 

@@ -146,21 +146,6 @@ int copySetting(const std::optional<std::string>& text, char* output, int size)
     return 0;
 }
 
-int rewriteResult(kn::Rewrite result)
-{
-    switch (result)
-    {
-        case kn::Rewrite::written:
-        case kn::Rewrite::unchanged:
-            return 0;
-        case kn::Rewrite::notRenamed:
-            return -ENOENT;
-        case kn::Rewrite::failed:
-            break;
-    }
-    return -1;
-}
-
 // Rewrites the agent's configuration; a missing one is created private
 // first. edit changes the content and tells whether anything changed.
 int editConfiguration(const std::function<bool(std::string&)>& edit)
@@ -169,7 +154,7 @@ int editConfiguration(const std::function<bool(std::string&)>& edit)
     {
         return -1;
     }
-    return rewriteResult(kn::rewriteFile(
+    return kn::rewriteResult(kn::rewriteFile(
         KN_SNMP_CONF, kn::secondsStem(KN_SNMP_CONF), "", /*create=*/true,
         [&](std::string& content, bool /*missing*/) { return edit(content); }));
 }

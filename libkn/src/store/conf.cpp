@@ -78,21 +78,6 @@ bool usableSeparator(char separator)
     return separator != '\0' && separator != '\n';
 }
 
-int rewriteResult(kn::Rewrite result)
-{
-    switch (result)
-    {
-        case kn::Rewrite::written:
-        case kn::Rewrite::unchanged:
-            return 0;
-        case kn::Rewrite::notRenamed:
-            return -2;
-        case kn::Rewrite::failed:
-            break;
-    }
-    return -1;
-}
-
 } // namespace
 
 int check_comment_line(const char* line)
@@ -186,8 +171,8 @@ int write_conf_value_safe(const char* path, const char* key, const char* value,
         content = std::move(result);
         return true;
     };
-    return rewriteResult(kn::rewriteFile(path, kn::secondsStem(path), "",
-                                         /*create=*/true, edit));
+    return kn::rewriteResult(kn::rewriteFile(path, kn::secondsStem(path), "",
+                                             /*create=*/true, edit));
 }
 
 int delete_conf_value_safe(const char* path, const char* key, char separator)
@@ -221,8 +206,8 @@ int delete_conf_value_safe(const char* path, const char* key, char separator)
         content = std::move(result);
         return removed;
     };
-    return rewriteResult(kn::rewriteFile(path, kn::secondsStem(path), "",
-                                         /*create=*/false, edit));
+    return kn::rewriteResult(kn::rewriteFile(path, kn::secondsStem(path), "",
+                                             /*create=*/false, edit));
 }
 
 int read_conf_value(const char* path, const char* key, char* output)
