@@ -1,4 +1,6 @@
 // The binary FRU image: encoding the model and decoding images back.
+#include "fru/fru-codec.hpp"
+
 #include "libkn/fru.h"
 
 #include <algorithm>
@@ -288,6 +290,119 @@ int decodeArea(const uint8_t* bytes, Area& area, fru_slot& slot, Fixed fixed)
 }
 
 } // namespace
+
+namespace kn::fru
+{
+
+std::optional<std::vector<uint8_t>> internalUseArea(const uint8_t* image,
+                                                    size_t size)
+{
+    if (image[1] == 0)
+    {
+        return std::vector<uint8_t>();
+    }
+    const size_t start = image[1] * unit;
+    if (start >= size)
+    {
+        return std::nullopt;
+    }
+    size_t end = size;
+    for (int i = 2; i <= 5; ++i)
+    {
+        const size_t other = image[i] * unit;
+        if (image[i] != 0 && other > start)
+        {
+            end = std::min(end, other);
+        }
+    }
+    std::vector<uint8_t> area(image + start, image + end);
+    area.resize((area.size() + unit - 1) / unit * unit, 0);
+    return area;
+}
+
+std::optional<std::vector<uint8_t>> multirecordArea(const uint8_t* image,
+                                                    size_t size)
+{
+    if (image[5] == 0)
+    {
+        return std::vector<uint8_t>();
+    }
+    const size_t start = image[5] * unit;
+    size_t at = start;
+    for (;;)
+    {
+        if (at + recordHeaderSize > size ||
+            zeroSum(image + at, recordHeaderSize - 1) !=
+                image[at + recordHeaderSize - 1])
+        {
+            return std::nullopt;
+        }
+        const bool last = (image[at + 1] & 0x80) != 0;
+        at += recordHeaderSize + image[at + 2];
+        if (at > size)
+        {
+            return std::nullopt;
+        }
+        if (last)
+        {
+            return std::vector<uint8_t>(image + start, image + at);
+        }
+    }
+}
+
+bool assembleWithKept(const KeptAreas& kept)
+{
+    if (kept.internalUse.empty() && kept.multirecord.empty())
+    {
+        return true; // as get_fru_date built it
+    }
+    std::vector<uint8_t> image(headerSize, 0);
+    uint8_t* header = image.data();
+    header[0] = 1;
+    size_t units = 1;
+    if (!kept.internalUse.empty())
+    {
+        header[1] = static_cast<uint8_t>(units);
+        units += kept.internalUse.size() / unit;
+    }
+    image.insert(image.end(), kept.internalUse.begin(), kept.internalUse.end());
+    for (int slot = KN_FRU_SLOT_CHASSIS; slot <= KN_FRU_SLOT_PRODUCT; ++slot)
+    {
+        if (units > 0xFF)
+        {
+            return false;
+        }
+        image[static_cast<size_t>(slot) + 1] = static_cast<uint8_t>(units);
+        const fru_slot& area = fru_buff[slot];
+        image.insert(image.end(), area.data, area.data + area.length);
+        units += area.length / unit;
+    }
+    if (!kept.multirecord.empty())
+    {
+        if (units > 0xFF)
+        {
+            return false;
+        }
+        image[5] = static_cast<uint8_t>(units);
+        image.insert(image.end(), kept.multirecord.begin(),
+                     kept.multirecord.end());
+    }
+    image[7] = zeroSum(image.data(), headerSize - 1);
+    if (image.size() > sizeof(bmc_fru_date))
+    {
+        return false;
+    }
+    std::memcpy(&::fru.header, image.data(), headerSize);
+    fru_slot& headerSlot = fru_buff[KN_FRU_SLOT_HEADER];
+    std::memcpy(headerSlot.data, image.data(), headerSize);
+    parse_bin_to_multirecord(kept.multirecord.data(),
+                             static_cast<int>(kept.multirecord.size()));
+    std::memcpy(bmc_fru_date, image.data(), image.size());
+    bmc_fru_len = static_cast<uint32_t>(image.size());
+    return true;
+}
+
+} // namespace kn::fru
 
 int get_chassis_date(void)
 {

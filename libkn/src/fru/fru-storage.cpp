@@ -10,9 +10,11 @@
 #include "core/byte_order.hpp"
 #include "core/descriptor.hpp"
 #include "core/file_io.hpp"
+#include "fru/fru-codec.hpp"
 #include "hw/open_bus.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +45,19 @@ uint32_t imageOffset(const fru_device& device)
 uint16_t imageSize(const fru_device& device)
 {
     return kn::getLe16(device.size);
+}
+
+// The word addresses of a directly reached EEPROM: 256 with a one-byte
+// word address, 65536 with two. A transfer that would pass the last one is
+// refused, never wrapped around onto the start of the chip.
+uint32_t addressRoom(const fru_device& device)
+{
+    return device.address_width == 1 ? 0x100 : 0x10000;
+}
+
+bool passesLastAddress(const fru_device& device, uint32_t at, size_t length)
+{
+    return at + length > addressRoom(device);
 }
 
 // The kernel's EEPROM file of the device; false when the extension bus
@@ -157,12 +172,16 @@ bool pwriteAll(int fd, const uint8_t* data, size_t length, off_t at)
 
 int readI2c(const fru_device& device, uint32_t at, int length, uint8_t* buffer)
 {
+    if (passesLastAddress(device, at, static_cast<size_t>(length)))
+    {
+        return -1;
+    }
     SwitchedBus bus(device, /*openDirect=*/true);
     if (bus.result != 0)
     {
         return bus.result;
     }
-    const auto address = static_cast<uint16_t>(at & 0xFFFF);
+    const auto address = static_cast<uint16_t>(at);
     int result = i2c_read_data(bus.fd(), device.address, address,
                                device.address_width, buffer, length);
     if (result < 0)
@@ -206,6 +225,10 @@ int readEepromFile(const fru_device& device, uint32_t at, int length,
 int writeI2c(const fru_device& device, uint32_t at, uint16_t length,
              const uint8_t* data)
 {
+    if (passesLastAddress(device, at, length))
+    {
+        return -1;
+    }
     SwitchedBus bus(device, /*openDirect=*/false);
     if (bus.result != 0)
     {
@@ -224,7 +247,7 @@ int writeI2c(const fru_device& device, uint32_t at, uint16_t length,
     bool ok = true;
     for (uint16_t i = 0; i < length; ++i)
     {
-        const auto address = static_cast<uint16_t>((at + i) & 0xFFFF);
+        const auto address = static_cast<uint16_t>(at + i);
         bool written = false;
         for (int attempt = 0; attempt < KN_FRU_TRIES && !written; ++attempt)
         {
@@ -290,6 +313,28 @@ bool transfers(const fru_device& device)
 uint32_t imageLength()
 {
     return std::min<uint32_t>(bmc_fru_len, sizeof(bmc_fru_date));
+}
+
+// Whether an image of length bytes fits the device from its offset: the
+// chip's word addresses, or the kernel's EEPROM file as far as its size is
+// known. Nothing is written of an image that would not fit whole.
+bool fitsFromOffset(const fru_device& device, uint32_t length)
+{
+    const uint32_t offset = imageOffset(device);
+    if (device.route == KN_FRU_ROUTE_I2C)
+    {
+        return !passesLastAddress(device, offset, length);
+    }
+    char path[256];
+    struct stat st
+    {};
+    if (device.route == KN_FRU_ROUTE_FILE &&
+        eepromFile(device, path, sizeof(path)) && ::stat(path, &st) == 0 &&
+        S_ISREG(st.st_mode))
+    {
+        return offset + length <= static_cast<uint64_t>(st.st_size);
+    }
+    return true;
 }
 
 } // namespace
@@ -365,8 +410,10 @@ int write_to_fru(int id)
     }
     deviceid = static_cast<uint32_t>(id);
     const uint32_t length = imageLength();
-    // An image longer than the device's could not be read back whole.
-    if (transfers(device) && length > imageSize(device))
+    // An image longer than the device's could not be read back whole, and
+    // one that passes the chip's end would wrap onto its start.
+    if (transfers(device) &&
+        (length > imageSize(device) || !fitsFromOffset(device, length)))
     {
         return -1;
     }
@@ -445,6 +492,14 @@ int fru_modify_key(int id, const char* title, const char* key,
         kestrelon_log(" get fru .bin error:%d.\n", code);
         return KN_FRU_READ_FAILED;
     }
+    // The internal-use and multirecord areas go back as they came.
+    auto internalUse = kn::fru::internalUseArea(image, size);
+    auto multirecord = kn::fru::multirecordArea(image, size);
+    if (!internalUse || !multirecord)
+    {
+        kestrelon_log(" get fru .bin error:%d.\n", KN_FRU_BAD_HEADER);
+        return KN_FRU_READ_FAILED;
+    }
     int row = fru_get_param_id(title, key);
     if (row < 0)
     {
@@ -456,6 +511,11 @@ int fru_modify_key(int id, const char* title, const char* key,
     {
         kestrelon_log("get_fru_date error");
         return KN_FRU_ENCODE_FAILED;
+    }
+    if (!kn::fru::assembleWithKept(
+            {std::move(*internalUse), std::move(*multirecord)}))
+    {
+        return -1; // does not fit, as write_to_fru refuses it
     }
     return write_to_fru(id);
 }

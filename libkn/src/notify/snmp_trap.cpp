@@ -5,6 +5,7 @@
 #include "libkn/snmp.h"
 
 #include "core/byte_order.hpp"
+#include "core/descriptor.hpp"
 #include "core/file_io.hpp"
 
 #include <fcntl.h>
@@ -120,10 +121,12 @@ int checkFIFOFile(const char* path, uint32_t mode)
 
 int getSNMPTrapWriteFD(const char* path, int flags, uint32_t mode)
 {
-    std::lock_guard<std::mutex> guard(trapFifoLock);
-    if (trapFifo >= 0)
     {
-        return 0;
+        std::lock_guard<std::mutex> guard(trapFifoLock);
+        if (trapFifo >= 0)
+        {
+            return 0;
+        }
     }
     if (path == nullptr)
     {
@@ -131,19 +134,27 @@ int getSNMPTrapWriteFD(const char* path, int flags, uint32_t mode)
                       std::strerror(EINVAL));
         return 1;
     }
-    int fd = ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
-    if (fd < 0)
+    kn::Descriptor fd(
+        ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode)));
+    if (!fd.isOpen())
     {
         ::sleep(1);
-        fd = ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode));
+        fd.reset(::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode)));
     }
-    if (fd < 0)
+    if (!fd.isOpen())
     {
         kestrelon_log("open snmp trap fifo file failed. %s",
                       std::strerror(errno));
         return 1;
     }
-    trapFifo = fd;
+    // The open of a FIFO waits for its reader, without the lock: another
+    // thread that opened it meanwhile keeps its descriptor.
+    std::lock_guard<std::mutex> guard(trapFifoLock);
+    if (trapFifo >= 0)
+    {
+        return 0;
+    }
+    trapFifo = fd.release(); // kept for the process's trap writes
     return 0;
 }
 
