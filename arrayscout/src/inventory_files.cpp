@@ -215,8 +215,8 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
     const bool replacing = ::lstat(path.c_str(), &old) == 0;
     if (replacing && !S_ISREG(old.st_mode))
     {
-        std::cout << "Failed to write file " << path
-                  << ": not a regular file" << std::endl;
+        std::cout << "Failed to write file " << path << ": not a regular file"
+                  << std::endl;
         return false;
     }
     std::string present;
@@ -235,8 +235,9 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
         return false;
     }
     int error = 0;
-    bool ok = (replacing ? keepOwnerAndMode(fd, old) : ::fchmod(fd, 0644) == 0) &&
-              writeAll(fd, content) && ::fsync(fd) == 0;
+    bool ok =
+        (replacing ? keepOwnerAndMode(fd, old) : ::fchmod(fd, 0644) == 0) &&
+        writeAll(fd, content) && ::fsync(fd) == 0;
     if (!ok)
     {
         error = errno;

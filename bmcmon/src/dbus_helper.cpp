@@ -50,7 +50,8 @@ void logFailure(const char* failure, const std::string& service,
     const auto now = std::chrono::steady_clock::now();
     {
         std::lock_guard<std::mutex> guard(lock);
-        auto [it, first] = written.try_emplace(Key{failure, service, path}, now);
+        auto [it, first] =
+            written.try_emplace(Key{failure, service, path}, now);
         if (!first)
         {
             if (now - it->second < failureLogPeriod)

@@ -8,8 +8,8 @@
 #include <syslog.h>
 
 #include <chrono>
-#include <map>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -230,10 +230,10 @@ bool DbusPassiveRedundancy::fromHolder(sdbus::Message& message)
     const std::string path = message.path();
     try
     {
-        sdbus::Message call = bus.newMethodCall(
-            "xyz.openbmc_project.ObjectMapper",
-            "/xyz/openbmc_project/object_mapper",
-            "xyz.openbmc_project.ObjectMapper", "GetObject");
+        sdbus::Message call =
+            bus.newMethodCall("xyz.openbmc_project.ObjectMapper",
+                              "/xyz/openbmc_project/object_mapper",
+                              "xyz.openbmc_project.ObjectMapper", "GetObject");
         call.append(path, std::vector<std::string>{redundancyInterface});
         sdbus::Message reply = bus.call(call, collectionTimeout);
         std::map<std::string, std::vector<std::string>> services;

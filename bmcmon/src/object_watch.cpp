@@ -34,8 +34,7 @@ ObjectWatch::ObjectWatch(sdbus::Bus& bus, const std::string& readerName,
     path(objectPath), service(objectService)
 {
     changedMatch = addMatch(
-        bus, rule,
-        [this](sdbus::Message& m) { handleChanged(m); },
+        bus, rule, [this](sdbus::Message& m) { handleChanged(m); },
         "no signals will be followed for ");
     if (service.empty())
     {
@@ -49,12 +48,12 @@ ObjectWatch::ObjectWatch(sdbus::Bus& bus, const std::string& readerName,
     {
         owner = std::make_unique<sdbus::NameOwnerWatch>(
             bus, service, [this](const std::string&) {
-            // A service that comes (back) is read again; one that goes
-            // leaves its last values.
-            if (published)
-            {
-                published();
-            }
+                // A service that comes (back) is read again; one that goes
+                // leaves its last values.
+                if (published)
+                {
+                    published();
+                }
             });
     }
     catch (const sdbus::Exception& e)
@@ -81,8 +80,8 @@ void ObjectWatch::handleChanged(sdbus::Message& message)
             lastForeignLog = now;
             journal::log(LOG_WARNING,
                          reader + ": ignoring a PropertiesChanged of " + path +
-                             " from " + message.sender() + ", not " +
-                             service + "'s owner (" +
+                             " from " + message.sender() + ", not " + service +
+                             "'s owner (" +
                              (owner->owner().empty() ? std::string("none")
                                                      : owner->owner()) +
                              ")");

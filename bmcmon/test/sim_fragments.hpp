@@ -30,11 +30,11 @@ inline constexpr const char* redundancyIntf =
 inline void publishNaN(const std::string& service, const std::string& path)
 {
     sdbus::Bus control = sdbus::Bus::newSystem();
-    control.callMethod("local.platformsim", "/local/platformsim",
-                       "local.platformsim.Control", "SetProperty", service,
-                       path, std::string(valueIntf), std::string("Value"),
-                       std::variant<double>(
-                           std::numeric_limits<double>::quiet_NaN()));
+    control.callMethod(
+        "local.platformsim", "/local/platformsim", "local.platformsim.Control",
+        "SetProperty", service, path, std::string(valueIntf),
+        std::string("Value"),
+        std::variant<double>(std::numeric_limits<double>::quiet_NaN()));
 }
 
 /** The Sensor.Value interface with the given properties. */

@@ -44,8 +44,8 @@ NameOwnerWatch::NameOwnerWatch(Bus& bus, const std::string& name,
     wellKnown(name),
     onNewOwner(std::move(callback))
 {
-    match = std::make_unique<Match>(
-        bus, ownerRule(name), [this](Message& m) { handleChange(m); });
+    match = std::make_unique<Match>(bus, ownerRule(name),
+                                    [this](Message& m) { handleChange(m); });
     current = askNameOwner(bus, name, askTimeout);
 }
 
