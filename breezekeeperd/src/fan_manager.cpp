@@ -185,7 +185,8 @@ std::vector<uint32_t>
         done.push_back(id);
         // The marker follows the fan's event: a restart between the two
         // repeats the event rather than losing it.
-        unsent.emplace_back([this, id, failed] { saveFanState(id, failed); });
+        unsent.emplace_back(
+            [this, fanId = id, failed] { saveFanState(fanId, failed); });
     }
     return done;
 }

@@ -9,38 +9,45 @@
 namespace files
 {
 
+namespace
+{
+
+/** 0 when `fd` is a regular file made ready for use (truncated when asked,
+ *  blocking again), else the errno of what failed. */
+int makeReady(int fd, bool truncate)
+{
+    struct stat st
+    {};
+    if (::fstat(fd, &st) != 0)
+    {
+        return errno;
+    }
+    if (!S_ISREG(st.st_mode))
+    {
+        return EINVAL;
+    }
+    if (truncate && ::ftruncate(fd, 0) != 0)
+    {
+        return errno;
+    }
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
+    {
+        return errno;
+    }
+    return 0;
+}
+
+} // namespace
+
 int openRegular(const char* path, int flags, mode_t mode)
 {
-    const bool truncate = (flags & O_TRUNC) != 0;
     int fd = ::open(path, (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0)
     {
         return -1;
     }
-    struct stat st
-    {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-    {
-        error = errno;
-    }
-    else if (!S_ISREG(st.st_mode))
-    {
-        error = EINVAL;
-    }
-    else if (truncate && ::ftruncate(fd, 0) != 0)
-    {
-        error = errno;
-    }
-    else
-    {
-        int fl = ::fcntl(fd, F_GETFL);
-        if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
-        {
-            error = errno;
-        }
-    }
-    if (error != 0)
+    if (int error = makeReady(fd, (flags & O_TRUNC) != 0); error != 0)
     {
         ::close(fd);
         errno = error;
