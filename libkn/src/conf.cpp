@@ -332,6 +332,14 @@ char* GetIniKeyString(const char* title, const char* key, const char* path)
     char line[KN_INI_VALUE_SIZE];
     while (std::fgets(line, sizeof(line), file) != nullptr)
     {
+        // The rest of a line longer than the buffer is dropped: it is no
+        // line of its own (a long comment could otherwise set a key).
+        if (std::strchr(line, '\n') == nullptr)
+        {
+            int c = 0;
+            while ((c = std::fgetc(file)) != EOF && c != '\n')
+            {}
+        }
         if (!inSection)
         {
             inSection = std::strncmp(line, header.c_str(), header.size()) == 0;

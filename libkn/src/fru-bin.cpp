@@ -10,6 +10,7 @@
 #include "file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace
 {
@@ -320,6 +323,19 @@ uint16_t imageSize(const fru_device& device)
     return kn::getLe16(device.size);
 }
 
+// The word addresses of a directly reached EEPROM: 256 with a one-byte
+// word address, 65536 with two. A transfer that would pass the last one is
+// refused, never wrapped around onto the start of the chip.
+uint32_t addressRoom(const fru_device& device)
+{
+    return device.address_width == 1 ? 0x100 : 0x10000;
+}
+
+bool passesLastAddress(const fru_device& device, uint32_t at, size_t length)
+{
+    return at + length > addressRoom(device);
+}
+
 // The kernel's EEPROM file of the device; false when the extension bus
 // behind the switch is unknown.
 bool eepromFile(const fru_device& device, char* path, size_t size)
@@ -431,12 +447,16 @@ bool pwriteAll(int fd, const uint8_t* data, size_t length, off_t at)
 
 int readI2c(const fru_device& device, uint32_t at, int length, uint8_t* buffer)
 {
+    if (passesLastAddress(device, at, static_cast<size_t>(length)))
+    {
+        return -1;
+    }
     SwitchedBus bus(device, /*openDirect=*/true);
     if (bus.result != 0)
     {
         return bus.result;
     }
-    const auto address = static_cast<uint16_t>(at & 0xFFFF);
+    const auto address = static_cast<uint16_t>(at);
     int result = i2c_read_data(bus.fd, device.address, address,
                                device.address_width, buffer, length);
     if (result < 0)
@@ -480,6 +500,10 @@ int readEepromFile(const fru_device& device, uint32_t at, int length,
 int writeI2c(const fru_device& device, uint32_t at, uint16_t length,
              const uint8_t* data)
 {
+    if (passesLastAddress(device, at, length))
+    {
+        return -1;
+    }
     SwitchedBus bus(device, /*openDirect=*/false);
     if (bus.result != 0)
     {
@@ -498,7 +522,7 @@ int writeI2c(const fru_device& device, uint32_t at, uint16_t length,
     bool ok = true;
     for (uint16_t i = 0; i < length; ++i)
     {
-        const auto address = static_cast<uint16_t>((at + i) & 0xFFFF);
+        const auto address = static_cast<uint16_t>(at + i);
         bool written = false;
         for (int attempt = 0; attempt < KN_FRU_TRIES && !written; ++attempt)
         {
@@ -564,6 +588,153 @@ bool transfers(const fru_device& device)
 uint32_t imageLength()
 {
     return std::min<uint32_t>(bmc_fru_len, sizeof(bmc_fru_date));
+}
+
+// Whether an image of length bytes fits the device from its offset: the
+// chip's word addresses, or the kernel's EEPROM file as far as its size is
+// known. Nothing is written of an image that would not fit whole.
+bool fitsFromOffset(const fru_device& device, uint32_t length)
+{
+    const uint32_t offset = imageOffset(device);
+    if (device.route == KN_FRU_ROUTE_I2C)
+    {
+        return !passesLastAddress(device, offset, length);
+    }
+    char path[256];
+    struct stat st
+    {};
+    if (device.route == KN_FRU_ROUTE_FILE &&
+        eepromFile(device, path, sizeof(path)) && ::stat(path, &st) == 0 &&
+        S_ISREG(st.st_mode))
+    {
+        return offset + length <= static_cast<uint64_t>(st.st_size);
+    }
+    return true;
+}
+
+// The areas of a device's image that the codec does not decode, carried
+// over unchanged when the image is written again.
+struct KeptAreas
+{
+    std::vector<uint8_t> internalUse; // whole 8-byte units
+    std::vector<uint8_t> multirecord; // every record, the last one included
+};
+
+// The internal-use area runs from its offset to the next area that the
+// header names, or to the end of the image.
+std::optional<std::vector<uint8_t>> internalUseArea(const uint8_t* image,
+                                                    size_t size)
+{
+    if (image[1] == 0)
+    {
+        return std::vector<uint8_t>();
+    }
+    const size_t start = image[1] * unit;
+    if (start >= size)
+    {
+        return std::nullopt;
+    }
+    size_t end = size;
+    for (int i = 2; i <= 5; ++i)
+    {
+        const size_t other = image[i] * unit;
+        if (image[i] != 0 && other > start)
+        {
+            end = std::min(end, other);
+        }
+    }
+    std::vector<uint8_t> area(image + start, image + end);
+    area.resize((area.size() + unit - 1) / unit * unit, 0);
+    return area;
+}
+
+// The multirecord area: records of a five-byte header (type, end-of-list
+// flag and format, data length, data checksum, header checksum) and their
+// data, up to the record flagged last; each record lies inside the image.
+std::optional<std::vector<uint8_t>> multirecordArea(const uint8_t* image,
+                                                    size_t size)
+{
+    if (image[5] == 0)
+    {
+        return std::vector<uint8_t>();
+    }
+    const size_t start = image[5] * unit;
+    size_t at = start;
+    for (;;)
+    {
+        if (at + recordHeaderSize > size ||
+            zeroSum(image + at, recordHeaderSize - 1) !=
+                image[at + recordHeaderSize - 1])
+        {
+            return std::nullopt;
+        }
+        const bool last = (image[at + 1] & 0x80) != 0;
+        at += recordHeaderSize + image[at + 2];
+        if (at > size)
+        {
+            return std::nullopt;
+        }
+        if (last)
+        {
+            return std::vector<uint8_t>(image + start, image + at);
+        }
+    }
+}
+
+// The image of the encoded areas with the kept ones in the format's
+// order: header, internal use, chassis, board, product, multirecord; the
+// header's offsets and checksum made for them. False when it cannot be
+// addressed by one-byte offsets or does not fit the image buffer.
+bool assembleWithKept(const KeptAreas& kept)
+{
+    if (kept.internalUse.empty() && kept.multirecord.empty())
+    {
+        return true; // as get_fru_date built it
+    }
+    std::vector<uint8_t> image(headerSize, 0);
+    uint8_t* header = image.data();
+    header[0] = 1;
+    size_t units = 1;
+    if (!kept.internalUse.empty())
+    {
+        header[1] = static_cast<uint8_t>(units);
+        units += kept.internalUse.size() / unit;
+    }
+    image.insert(image.end(), kept.internalUse.begin(), kept.internalUse.end());
+    for (int slot = KN_FRU_SLOT_CHASSIS; slot <= KN_FRU_SLOT_PRODUCT; ++slot)
+    {
+        if (units > 0xFF)
+        {
+            return false;
+        }
+        image[static_cast<size_t>(slot) + 1] = static_cast<uint8_t>(units);
+        const fru_slot& area = fru_buff[slot];
+        image.insert(image.end(), area.data, area.data + area.length);
+        units += area.length / unit;
+    }
+    if (!kept.multirecord.empty())
+    {
+        if (units > 0xFF)
+        {
+            return false;
+        }
+        image[5] = static_cast<uint8_t>(units);
+        image.insert(image.end(), kept.multirecord.begin(),
+                     kept.multirecord.end());
+    }
+    image[7] = zeroSum(image.data(), headerSize - 1);
+    if (image.size() > sizeof(bmc_fru_date))
+    {
+        return false;
+    }
+    std::memcpy(&fru.header, image.data(), headerSize);
+    fru_slot& headerSlot = fru_buff[KN_FRU_SLOT_HEADER];
+    std::memcpy(headerSlot.data, image.data(), headerSize);
+    parse_bin_to_multirecord(kept.multirecord.data(),
+                             static_cast<int>(kept.multirecord.size()));
+    std::memcpy(bmc_fru_date, image.data(), image.size());
+    bmc_fru_len = static_cast<uint32_t>(image.size());
+    return true;
 }
 
 } // namespace
@@ -891,8 +1062,10 @@ int write_to_fru(int id)
     }
     deviceid = static_cast<uint32_t>(id);
     const uint32_t length = imageLength();
-    // An image longer than the device's could not be read back whole.
-    if (transfers(device) && length > imageSize(device))
+    // An image longer than the device's could not be read back whole, and
+    // one that passes the chip's end would wrap onto its start.
+    if (transfers(device) &&
+        (length > imageSize(device) || !fitsFromOffset(device, length)))
     {
         return -1;
     }
@@ -971,6 +1144,14 @@ int fru_modify_key(int id, const char* title, const char* key,
         kestrelon_log(" get fru .bin error:%d.\n", code);
         return KN_FRU_READ_FAILED;
     }
+    // The internal-use and multirecord areas go back as they came.
+    auto internalUse = internalUseArea(image, size);
+    auto multirecord = multirecordArea(image, size);
+    if (!internalUse || !multirecord)
+    {
+        kestrelon_log(" get fru .bin error:%d.\n", KN_FRU_BAD_HEADER);
+        return KN_FRU_READ_FAILED;
+    }
     int row = fru_get_param_id(title, key);
     if (row < 0)
     {
@@ -982,6 +1163,10 @@ int fru_modify_key(int id, const char* title, const char* key,
     {
         kestrelon_log("get_fru_date error");
         return KN_FRU_ENCODE_FAILED;
+    }
+    if (!assembleWithKept({std::move(*internalUse), std::move(*multirecord)}))
+    {
+        return -1; // does not fit, as write_to_fru refuses it
     }
     return write_to_fru(id);
 }

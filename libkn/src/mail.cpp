@@ -168,7 +168,11 @@ std::string serverValue(const mail_config* config)
 int read_email_config(const char* path, mail_config* config)
 {
     const char* file = path != nullptr ? path : KN_MAIL_CONF;
-    if (config == nullptr || !kn::pathExists(file))
+    std::string content;
+    // A file that is there but may not be read is no empty record: the
+    // caller's record stays as it was.
+    if (config == nullptr || !kn::pathExists(file) ||
+        !kn::readFile(file, content))
     {
         return -1;
     }

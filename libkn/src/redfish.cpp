@@ -56,20 +56,63 @@ std::string fieldText(const char (&field)[N])
     return std::string(field, strnlen(field, N));
 }
 
-uint32_t le32(const uint32_t& field)
+// A 32-bit field of the event record, which lies at any address (the
+// record is packed, and the segment places it at an odd offset).
+uint32_t le32(const event_info* info, size_t offset)
 {
-    uint8_t bytes[4];
-    std::memcpy(bytes, &field, sizeof(bytes));
-    return kn::getLe32(bytes);
+    return kn::getLe32(reinterpret_cast<const uint8_t*>(info) + offset);
 }
 
-// The text as a JSON string, quotes included.
+// The length of the well-formed UTF-8 sequence that starts text (at least
+// one byte long), or 0 when it is not one: a stray continuation byte, an
+// overlong form, a surrogate, a code point above U+10FFFF, a cut sequence.
+size_t utf8Sequence(std::string_view text)
+{
+    auto at = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = at(0);
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF)
+    {
+        length = 2;
+    }
+    else if (lead >= 0xE0 && lead <= 0xEF)
+    {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    }
+    else if (lead >= 0xF0 && lead <= 0xF4)
+    {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || text.size() < length || at(1) < low || at(1) > high)
+    {
+        return 0;
+    }
+    for (size_t i = 2; i < length; ++i)
+    {
+        if (at(i) < 0x80 || at(i) > 0xBF)
+        {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// The text as a JSON string, quotes included. Bytes that are not UTF-8
+// become U+FFFD, so that strict readers still take the event.
 std::string jsonString(std::string_view text)
 {
     std::string quoted = "\"";
-    for (char c : text)
+    for (size_t i = 0; i < text.size();)
     {
+        const char c = text[i];
         auto byte = static_cast<unsigned char>(c);
+        size_t length = 1;
         if (c == '"' || c == '\\')
         {
             quoted += '\\';
@@ -81,10 +124,20 @@ std::string jsonString(std::string_view text)
             std::snprintf(escape, sizeof(escape), "\\u%04x", byte);
             quoted += escape;
         }
-        else
+        else if (byte < 0x80)
         {
             quoted += c;
         }
+        else if ((length = utf8Sequence(text.substr(i))) != 0)
+        {
+            quoted.append(text.substr(i, length));
+        }
+        else
+        {
+            quoted += "\\ufffd";
+            length = 1;
+        }
+        i += length;
     }
     return quoted + "\"";
 }
@@ -215,14 +268,14 @@ int send_curl_message(const event_subscription* subscription,
     std::string_view text(message, strnlen(message, KN_EVENT_MESSAGE_MAX));
     std::string body =
         "{\"Events\":[{\"EventType\":" + jsonString(types) +
-        ",\"EventId\":" + jsonString(hex(le32(info->EventId), 8)) +
+        ",\"EventId\":" + jsonString(hex(le32(info, KN_EVENT_ID), 8)) +
         ",\"EventTimestamp\":" + jsonString(fieldText(info->EventTimestamp)) +
         ",\"Severity\":" + jsonString(fieldText(info->Severity)) +
         ",\"Message\":" + jsonString(text) +
         ",\"Oem\":{\"Kestrelon\":{\"specificProblemID\":" +
         jsonString(hex(problemId, 8)) +
-        ",\"specificProblem\":" + jsonString(problem) +
-        ",\"alarmStatus\":" + std::to_string(le32(info->alarmStatus)) +
+        ",\"specificProblem\":" + jsonString(problem) + ",\"alarmStatus\":" +
+        std::to_string(le32(info, KN_EVENT_ALARM_STATUS)) +
         ",\"neUID\":" + jsonString(fieldText(info->neUID)) +
         ",\"neName\":" + jsonString(fieldText(info->neName)) +
         ",\"neType\":\"server\",\"objectUID\":" +
@@ -230,7 +283,11 @@ int send_curl_message(const event_subscription* subscription,
         ",\"objectName\":" + jsonString(fieldText(info->objectName)) +
         ",\"objectType\":" + jsonString(fieldText(info->objectType)) + "}}}]}";
 
-    return kn::spawnWait({"curl",       "-c",
+    // Nothing of the reply reaches the caller's output (-s, -o), and the
+    // URL is one address, never a pattern of many (--globoff).
+    return kn::spawnWait({"curl",       "-s",
+                          "-o",         "/dev/null",
+                          "--globoff",  "-c",
                           "cjar",       "-b",
                           "cjar",       "-k",
                           "-H",         "Content-Type:application/json",

@@ -141,7 +141,10 @@ int render(const uint8_t* record, const sensor_record& sensor, char* out,
     if (type < firstUntimedType)
     {
         uint32_t raw = timestamp(record);
-        uint32_t t = raw - static_cast<uint32_t>(get_time_zone_offset());
+        // The unspecified time stays unspecified in every zone.
+        uint32_t t = raw == KN_TIMESTAMP_INVALID
+                         ? raw
+                         : raw - static_cast<uint32_t>(get_time_zone_offset());
         if (event != nullptr)
         {
             storeField(event + KN_EVENT_TIMESTAMP, eventTextSize,
@@ -307,6 +310,10 @@ int ipmi_parse_sel_entry(const uint8_t* record, int /*unused*/, void* base,
     }
     uint8_t* event = shm + KN_SHM_EVENT_INFO_OFFSET;
     event[KN_EVENT_OBJECT_UID] = number;
+    // Only this record's texts: an unnamed sensor or an untimed record
+    // leaves these empty, not as the previous event left them.
+    std::memset(event + KN_EVENT_OBJECT_NAME, 0, eventTextSize);
+    std::memset(event + KN_EVENT_TIMESTAMP, 0, eventTextSize);
     return render(record, sensor, out, event);
 }
 

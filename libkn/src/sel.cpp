@@ -7,7 +7,9 @@
 #include "file_io.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,26 +21,181 @@ namespace
 {
 
 constexpr size_t lineEndSize = 2;
+// Archives of one second's name: the name, then "-1" to "-99" before the
+// ".log".
+constexpr int archiveSuffixes = 100;
 
-// A copy of the file on the other file system, flushed, then the file
-// removed; when the copy fails the file stays and no copy is left.
-void moveAcross(const char* path, const char* target)
+// The exclusive lock of a SEL file, on "<file>.lock" beside it: writers
+// that append, check the size and move the file take turns. Without a lock
+// file (a folder that cannot take one) the caller goes on unlocked.
+class SelLock
 {
-    if (copy_file_func(path, target) != 0)
+  public:
+    explicit SelLock(const std::string& path)
     {
-        ::unlink(target);
+        const std::string name = path + ".lock";
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+        {
+            fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        }
+        while (fd >= 0 && ::flock(fd, LOCK_EX) != 0 && errno == EINTR)
+        {}
+    }
+    ~SelLock()
+    {
+        if (fd >= 0)
+        {
+            kn::closeFd(fd); // releases the lock
+        }
+    }
+    SelLock(const SelLock&) = delete;
+    SelLock& operator=(const SelLock&) = delete;
+
+  private:
+    int fd = -1;
+};
+
+// The name of the archive for a time, with the n-th numbered suffix.
+std::string archiveName(const struct tm& local, int n)
+{
+    char name[256];
+    int length = std::snprintf(
+        name, sizeof(name), "%s/sel-%04d%02d%02d%02d%02d%02d",
+        KN_SEL_ARCHIVE_FOLDER, local.tm_year + 1900, local.tm_mon + 1,
+        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    if (n > 0 && length > 0 && static_cast<size_t>(length) < sizeof(name))
+    {
+        std::snprintf(name + length, sizeof(name) - length, "-%d", n);
+    }
+    return std::string(name) + ".log";
+}
+
+bool copyAll(int from, int to)
+{
+    char chunk[65536];
+    for (off_t offset = 0;;)
+    {
+        ssize_t got = ::pread(from, chunk, sizeof(chunk), offset);
+        if (got < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (got <= 0)
+        {
+            return got == 0;
+        }
+        if (!kn::writeAll(to, chunk, static_cast<size_t>(got)))
+        {
+            return false;
+        }
+        offset += got;
+    }
+}
+
+// A copy of the file on the card's file system under a free archive name,
+// flushed; then the file removed, when its path still names the file that
+// was copied. When the card has no room for it nothing is copied; when the
+// copy fails the file stays and no copy is left.
+void moveAcross(const char* path, const struct tm& local)
+{
+    int in = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat copied
+    {};
+    if (in < 0)
+    {
         return;
     }
-    int fd = ::open(target, O_RDONLY | O_CLOEXEC);
-    bool flushed = fd >= 0 && ::fsync(fd) == 0;
-    if (fd >= 0)
+    struct statvfs card
+    {};
+    if (::fstat(in, &copied) != 0 ||
+        ::statvfs(KN_SEL_ARCHIVE_FOLDER, &card) != 0)
     {
-        kn::closeFd(fd);
+        kn::closeFd(in);
+        return;
     }
-    if (flushed)
+    if (static_cast<uint64_t>(card.f_bavail) * card.f_frsize <
+        static_cast<uint64_t>(copied.st_size))
+    {
+        std::printf("%s: no room in [%s] for the file[%s]\n", "check_file_size",
+                    KN_SEL_ARCHIVE_FOLDER, path);
+        std::fflush(stdout);
+        kn::closeFd(in);
+        return;
+    }
+    std::string target;
+    int out = -1;
+    for (int n = 0; n < archiveSuffixes && out < 0; ++n)
+    {
+        target = archiveName(local, n);
+        out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                     0644);
+        if (out < 0 && errno != EEXIST)
+        {
+            break;
+        }
+    }
+    if (out < 0)
+    {
+        kn::closeFd(in);
+        return;
+    }
+    bool ok = copyAll(in, out) && ::fsync(out) == 0;
+    ok = kn::closeFd(out) && ok;
+    kn::closeFd(in);
+    struct stat now
+    {};
+    if (!ok)
+    {
+        ::unlink(target.c_str());
+    }
+    else if (::stat(path, &now) == 0 && now.st_dev == copied.st_dev &&
+             now.st_ino == copied.st_ino)
     {
         ::unlink(path);
     }
+}
+
+// The size check and the move; the caller holds the file's lock.
+int rotateWhenFull(const char* path, int64_t time)
+{
+    struct stat st
+    {};
+    if (::stat(path, &st) != 0 || st.st_size < KN_SEL_FILE_LIMIT)
+    {
+        return 1;
+    }
+    const auto when = static_cast<time_t>(time);
+    struct tm local
+    {};
+    localtime_r(&when, &local);
+    // An archive of the same name is never replaced: where the file system
+    // cannot rename without replacing, a second link does the same.
+    bool across = false;
+    for (int n = 0; n < archiveSuffixes; ++n)
+    {
+        const std::string target = archiveName(local, n);
+        int moved = ::renameat2(AT_FDCWD, path, AT_FDCWD, target.c_str(),
+                                RENAME_NOREPLACE);
+        if (moved != 0 && errno == EINVAL)
+        {
+            moved = ::link(path, target.c_str());
+            if (moved == 0)
+            {
+                ::unlink(path);
+            }
+        }
+        if (moved == 0 || errno != EEXIST)
+        {
+            across = moved != 0 && errno == EXDEV;
+            break;
+        }
+    }
+    if (across)
+    {
+        moveAcross(path, local);
+    }
+    return 0;
 }
 
 } // namespace
@@ -54,7 +211,7 @@ int SensorSELWrite(void* base, uint8_t sensor_number, int /*unused*/,
     return add_sel_to_shm(base, record, sizeof(record)) == 0 ? 0 : -1;
 }
 
-int save_sel_to_file(int record_id, time_t time, int number, const char* text,
+int save_sel_to_file(int record_id, int64_t time, int number, const char* text,
                      const char* directory)
 {
     if (text == nullptr || directory == nullptr)
@@ -85,33 +242,23 @@ int save_sel_to_file(int record_id, time_t time, int number, const char* text,
         line += (c < 0x20 && c != '\t') || c == 0x7F ? ' ' : text[i];
     }
     line += "\r\n";
+    // One writer at a time appends, checks the size and moves the file: no
+    // line goes to a file that another writer is moving away.
+    SelLock lock(path);
     if (write_file_str(path, line.data(), static_cast<int>(line.size())) < 0)
     {
         return -1;
     }
-    check_file_size(path, time);
+    rotateWhenFull(path, time);
     return 0;
 }
 
-int check_file_size(const char* path, time_t time)
+int check_file_size(const char* path, int64_t time)
 {
-    struct stat st
-    {};
-    if (path == nullptr || ::stat(path, &st) != 0 ||
-        st.st_size < KN_SEL_FILE_LIMIT)
+    if (path == nullptr)
     {
         return 1;
     }
-    struct tm local
-    {};
-    localtime_r(&time, &local);
-    char target[256];
-    std::snprintf(target, sizeof(target), "%s/sel-%04d%02d%02d%02d%02d%02d.log",
-                  KN_SEL_ARCHIVE_FOLDER, local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    if (std::rename(path, target) != 0 && errno == EXDEV)
-    {
-        moveAcross(path, target);
-    }
-    return 0;
+    SelLock lock(path);
+    return rotateWhenFull(path, time);
 }

@@ -10,6 +10,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -36,7 +37,8 @@ constexpr std::array<const char*, SNMP_V3_ENCRYPT_UNKNOWN> encryptNames = {
 
 // The lines that hold one setting: every needle somewhere in the line (as
 // they are written), the keyword at the start of the trimmed line in any
-// letter case, and no '#' first.
+// letter case, and no '#' first. The agent skips blanks and tabs before a
+// line's keyword, and so does the recognition.
 struct Filter
 {
     std::vector<std::string_view> needles;
@@ -45,6 +47,8 @@ struct Filter
     bool matches(std::string_view line) const
     {
         std::string_view text = trimmed(line);
+        text.remove_prefix(
+            std::min(text.find_first_not_of(" \t"), text.size()));
         if (text.empty() || text.front() == '#' ||
             text.size() < keyword.size() ||
             strncasecmp(text.data(), keyword.data(), keyword.size()) != 0)
@@ -310,6 +314,8 @@ std::string withGroupLine(const std::string& content, const std::string& line)
     {
         result += old;
         std::string_view text = trimmed(old);
+        text.remove_prefix(
+            std::min(text.find_first_not_of(" \t"), text.size()));
         if (!inserted && !text.empty() && text.front() == '#' &&
             text.find("securityModel") != std::string_view::npos)
         {
@@ -445,6 +451,12 @@ int snmp_service_port_set(uint16_t port)
 int snmp_service_status_get(uint8_t* status)
 {
     if (status == nullptr)
+    {
+        return -1;
+    }
+    // A file that is there but may not be read says nothing of the state.
+    std::string content;
+    if (kn::pathExists(KN_SNMP_CONF) && !kn::readFile(KN_SNMP_CONF, content))
     {
         return -1;
     }

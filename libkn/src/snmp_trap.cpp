@@ -120,10 +120,12 @@ int checkFIFOFile(const char* path, uint32_t mode)
 
 int getSNMPTrapWriteFD(const char* path, int flags, uint32_t mode)
 {
-    std::lock_guard<std::mutex> guard(trapFifoLock);
-    if (trapFifo >= 0)
     {
-        return 0;
+        std::lock_guard<std::mutex> guard(trapFifoLock);
+        if (trapFifo >= 0)
+        {
+            return 0;
+        }
     }
     if (path == nullptr)
     {
@@ -142,6 +144,14 @@ int getSNMPTrapWriteFD(const char* path, int flags, uint32_t mode)
         kestrelon_log("open snmp trap fifo file failed. %s",
                       std::strerror(errno));
         return 1;
+    }
+    // The open of a FIFO waits for its reader, without the lock: another
+    // thread that opened it meanwhile keeps its descriptor.
+    std::lock_guard<std::mutex> guard(trapFifoLock);
+    if (trapFifo >= 0)
+    {
+        kn::closeFd(fd);
+        return 0;
     }
     trapFifo = fd;
     return 0;

@@ -413,7 +413,7 @@ TEST_F(FruStorage, OneByteWordAddresses)
         }
     }
     Bytes back;
-    ASSERT_EQ(readBack(descriptor(narrowAddress, 256, 0x10, 1), back), 0);
+    ASSERT_EQ(readBack(descriptor(narrowAddress, 240, 0x10, 1), back), 0);
     EXPECT_EQ(slice(back, 0, image.size()), image);
 
     // A chip that takes no write: each byte is tried five times, and the
@@ -424,6 +424,70 @@ TEST_F(FruStorage, OneByteWordAddresses)
     auto messages = world.messages();
     EXPECT_EQ(messages.size(), 8u * KN_FRU_TRIES);
     EXPECT_EQ(messages.front().bytes, (Bytes{0x10, image[0]}));
+}
+
+// A word address past the chip's last one would wrap onto its start:
+// such reads and writes are refused before anything is sent.
+TEST_F(FruStorage, WordAddressesStayOnTheChip)
+{
+    putImage(defaultImage());
+    install(0, descriptor(narrowAddress, 256, 0x80, 1));
+    install(1, descriptor(directAddress, 256, 0xFF80));
+    const Bytes narrowBefore = narrow->memory;
+    const Bytes directBefore = direct->memory;
+    EXPECT_EQ(write_to_fru(0), -1);
+    EXPECT_EQ(write_to_fru(1), -1);
+    uint8_t buffer[16] = {};
+    fru_device high = descriptor(directAddress, 256, 0xFF80);
+    EXPECT_EQ(read_fru_data(&high, 0x78, 16, buffer), -1);
+    EXPECT_EQ(read_fru_data(&high, 0x70, 16, buffer), 2); // the last 16
+    EXPECT_EQ(world.messages().size(), 2u);
+    EXPECT_EQ(narrow->memory, narrowBefore);
+    EXPECT_EQ(direct->memory, directBefore);
+}
+
+// An image with an internal-use area and multirecord records: a new serial
+// number leaves both areas byte for byte, in the format's order.
+TEST_F(FruStorage, AChangedFieldKeepsTheOtherAreas)
+{
+    const Bytes plain = defaultImage();
+    const Bytes internal = {1,    'O',  'E',  'M', '-', 'U', 'S', 'E',
+                            0x11, 0x22, 0x33, 0,   0,   0,   0,   0};
+    // Two records: an OEM one, then the last one (end-of-list flag).
+    const Bytes records = {0xC0, 0x02, 3, 0xFA, 0x41, 1, 2, 3,
+                           0xC1, 0x82, 2, 0xFB, 0xC0, 4, 1};
+    Bytes image = {1,
+                   1,
+                   3,
+                   static_cast<uint8_t>(plain[3] + 2),
+                   static_cast<uint8_t>(plain[4] + 2),
+                   static_cast<uint8_t>(3 + (plain.size() - 8) / 8),
+                   0,
+                   0};
+    image[7] = static_cast<uint8_t>(
+        0x100 - (std::accumulate(image.begin(), image.end(), 0) & 0xFF));
+    image.insert(image.end(), internal.begin(), internal.end());
+    image.insert(image.end(), plain.begin() + 8, plain.end());
+    image.insert(image.end(), records.begin(), records.end());
+    std::copy(image.begin(), image.end(), direct->memory.begin());
+    install(0, descriptor(directAddress, 512));
+
+    ASSERT_EQ(fru_modify_key(0, "ProductInfoArea", "SerialNum", "SN-4711"), 0);
+    const Bytes after = slice(direct->memory, 0, 512);
+    ASSERT_EQ(parse_bin_date(after.data(), 512), 0);
+    EXPECT_EQ(text(fru.product.serial_number), "SN-4711");
+    EXPECT_TRUE(after[1] < after[2] && after[2] < after[3] &&
+                after[3] < after[4] && after[4] < after[5]);
+    EXPECT_EQ(slice(after, after[1] * 8u, internal.size()), internal);
+    EXPECT_EQ(slice(after, after[5] * 8u, records.size()), records);
+
+    // A result that does not fit the device is not written at all.
+    install(1, descriptor(directAddress, 256));
+    const Bytes before = direct->memory;
+    EXPECT_EQ(fru_modify_key(1, "ProductInfoArea", "SerialNum",
+                             std::string(60, 'L').c_str()),
+              -1);
+    EXPECT_EQ(direct->memory, before);
 }
 
 TEST_F(FruStorage, ImageFiles)

@@ -143,12 +143,16 @@ TEST_F(NamedLock, InterruptedWaitGoesOn)
     ASSERT_EQ(get_lock(name.c_str(), &handle, 0, 0), 0);
 
     SharedFlag released;
+    // A handler without SA_RESTART interrupts the wait with EINTR. The
+    // child has it from its first instruction: a signal that came before
+    // it installed one would end it.
+    struct sigaction action
+    {};
+    struct sigaction previous
+    {};
+    action.sa_handler = ignoreSignal;
+    sigaction(SIGUSR1, &action, &previous);
     pid_t child = kntest::forkChild([&] {
-        // A handler without SA_RESTART interrupts the wait with EINTR.
-        struct sigaction action
-        {};
-        action.sa_handler = ignoreSignal;
-        sigaction(SIGUSR1, &action, nullptr);
         sem_t* mine = nullptr;
         if (get_lock(name.c_str(), &mine, 0, 0) != 0)
         {
@@ -167,6 +171,7 @@ TEST_F(NamedLock, InterruptedWaitGoesOn)
     (*released).store(1);
     EXPECT_EQ(release_lock(handle), 0);
     EXPECT_EQ(kntest::waitChild(child), 0);
+    sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_FALSE(fs::exists("/tmp/log-bmc"));
 }
 

@@ -39,11 +39,12 @@ struct Request
     std::string body;
 };
 
-// Answers every POST with 200 and keeps what it got.
+// Answers every POST with 200 (and the reply body given) and keeps what
+// it got.
 class Listener
 {
   public:
-    Listener()
+    explicit Listener(std::string replyBody = "") : reply(std::move(replyBody))
     {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -138,15 +139,26 @@ class Listener
             received.push_back(
                 {data.substr(0, end), data.substr(end + 4, length)});
         }
-        sendText(client, "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n"
-                         "Connection: close\r\n\r\n");
+        sendText(client, "HTTP/1.1 200 OK\r\nContent-Length: " +
+                             std::to_string(reply.size()) +
+                             "\r\nConnection: close\r\n\r\n" + reply);
     }
 
     static void sendText(int client, const std::string& text)
     {
-        (void)!::write(client, text.data(), text.size());
+        for (size_t done = 0; done < text.size();)
+        {
+            ssize_t put =
+                ::write(client, text.data() + done, text.size() - done);
+            if (put <= 0)
+            {
+                return;
+            }
+            done += static_cast<size_t>(put);
+        }
     }
 
+    std::string reply;
     int fd = -1;
     uint16_t port = 0;
     std::atomic<bool> stop{false};
@@ -361,6 +373,41 @@ TEST_F(Redfish, DestinationsAndTokensAreNotCommands)
     EXPECT_EQ(send_curl_message(&s, "m", &info()), -1);
     EXPECT_EQ(listener.requests().size(), 1u);
     EXPECT_EQ(send_event_subscriptions(nullptr, nullptr, "m"), -1);
+}
+
+// A subscriber's reply, however long, reaches neither the caller's
+// output nor its error stream; a URL that reads as a pattern is one
+// request to that very path; text that is not UTF-8 arrives as U+FFFD.
+TEST_F(Redfish, OnePostWhateverTheReplyAndTheUrl)
+{
+    std::string flood;
+    while (flood.size() < (1u << 20))
+    {
+        flood += "<0>forged emergency line\n";
+    }
+    Listener listener(flood);
+    event_subscription s{};
+    subscribe(s, listener.url("/list[1-3]/{a,b}"), KN_EVENT_TYPE_ALERT);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int status =
+        send_curl_message(&s, "bad \xff\xc3( end \xe2\x82\xac", &info());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(status, 0);
+    auto requests = listener.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].head.rfind("POST /list[1-3]/{a,b} HTTP/1.1\r\n", 0),
+              0u)
+        << requests[0].head;
+    cJSON* tree = cJSON_Parse(requests[0].body.c_str());
+    ASSERT_NE(tree, nullptr);
+    const cJSON* e = cJSON_GetArrayItem(cJSON_GetObjectItem(tree, "Events"), 0);
+    EXPECT_STREQ(cJSON_GetObjectItem(e, "Message")->valuestring,
+                 "bad \xef\xbf\xbd\xef\xbf\xbd( end \xe2\x82\xac");
+    cJSON_Delete(tree);
 }
 
 } // namespace

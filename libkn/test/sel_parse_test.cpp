@@ -132,6 +132,32 @@ TEST_F(SelText, ThresholdEventWithReadingAndThreshold)
         std::string::npos);
 }
 
+// Each event leaves only its own texts in the event record: after a named
+// and timed event, one of an unnamed sensor at the unspecified time, then
+// an untimed one.
+TEST_F(SelText, EventsInARowCarryOnlyTheirOwnNames)
+{
+    sensor_record named = linear(1, 0, 0);
+    std::strcpy(named.sensor_name, "CPU0_Temp");
+    placeSensor(0x31, named);
+    zoneIs("JST-9");
+    parse(record(0x01, 0x31, 0x01, 0x57, 50, 45));
+    ASSERT_STREQ(event().objectName, "CPU0_Temp");
+
+    Record unknownTime = record(0xC1, 0x07, 0x6F, 0x00, 0, 0);
+    std::fill(unknownTime.begin() + 3, unknownTime.begin() + 7, 0xFF);
+    EXPECT_EQ(parse(unknownTime).find("#0x07  Push Button"), 12u);
+    EXPECT_EQ(event().objectUID, 0x07);
+    EXPECT_STREQ(event().objectName, "");
+    EXPECT_STREQ(event().EventTimestamp, "Unknown");
+
+    Record untimed = record(0xC1, 0x07, 0x6F, 0x01, 0, 0);
+    untimed[2] = 0xE5;
+    parse(untimed);
+    EXPECT_STREQ(event().objectName, "");
+    EXPECT_STREQ(event().EventTimestamp, "");
+}
+
 TEST_F(SelText, RecordKindsAndTimes)
 {
     Record r = record(0x04, 0x07, 0x6F, 0x00, 0, 0);

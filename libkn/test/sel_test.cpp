@@ -3,15 +3,18 @@
 #include "libkn/sel.h"
 #include "libkn/shm.h"
 
+#include "child.hpp"
 #include "files.hpp"
 #include "testkit/sandbox.hpp"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -146,6 +149,82 @@ TEST_F(SelFile, FullFileMovesOntoTheCard)
     EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(readText(archive / "sel-20120101000345.log"), content);
     EXPECT_EQ(check_file_size(file.c_str(), stamp), 1);
+}
+
+// Two writers across a rotation onto a card of its own file system: each
+// line lands once, in the one archive or in the new file; a card without
+// room for the copy is found out before anything is copied.
+TEST_F(SelFile, WritersTakeTurnsAcrossARotation)
+{
+    fs::create_directories(folder);
+    fs::create_directories(archive);
+    ASSERT_EQ(::mount("tmpfs", archive.c_str(), "tmpfs", 0, "size=64m"), 0);
+    struct Unmount
+    {
+        ~Unmount()
+        {
+            ::umount2(archive.c_str(), MNT_DETACH);
+        }
+    } unmount;
+    const fs::path file = folder / KN_SEL_FILE_NAME;
+    const std::string pad(100, 'p');
+    std::string before;
+    size_t kept = 0;
+    for (; before.size() < KN_SEL_FILE_LIMIT - 200000; ++kept)
+    {
+        before += "#" + std::to_string(kept) + " 0 " + pad + "\r\n";
+    }
+    std::ofstream(file, std::ios::binary) << before;
+
+    constexpr int lines = 1500;
+    kntest::Gate gate;
+    std::vector<pid_t> writers;
+    for (int writer = 1; writer <= 2; ++writer)
+    {
+        writers.push_back(kntest::forkChild([&, writer] {
+            gate.wait();
+            for (int i = 0; i < lines; ++i)
+            {
+                if (save_sel_to_file(i, stamp, writer, pad.c_str(),
+                                     folder.c_str()) != 0)
+                {
+                    return 1;
+                }
+            }
+            return 0;
+        }));
+    }
+    gate.open();
+    for (pid_t writer : writers)
+    {
+        EXPECT_EQ(kntest::waitChild(writer, std::chrono::seconds(120)), 0);
+    }
+    std::vector<fs::path> archives(fs::directory_iterator(archive), {});
+    ASSERT_EQ(archives.size(), 1u);
+    std::istringstream all(readText(archives[0]) + readText(file));
+    std::map<std::string, int> seen;
+    for (std::string line; std::getline(all, line);)
+    {
+        ++seen[line];
+    }
+    EXPECT_EQ(seen.size(), kept + 2 * lines);
+    for (const auto& [line, count] : seen)
+    {
+        EXPECT_EQ(count, 1) << line;
+    }
+
+    ASSERT_EQ(::umount2(archive.c_str(), 0), 0);
+    ASSERT_EQ(::mount("tmpfs", archive.c_str(), "tmpfs", 0, "size=1m"), 0);
+    std::ofstream(file, std::ios::binary) << before << std::string(200000, 'x');
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(check_file_size(file.c_str(), stamp), 0);
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "check_file_size: no room in [" KN_SEL_ARCHIVE_FOLDER
+              "] for the file[" +
+                  file.string() + "]\n");
+    EXPECT_TRUE(fs::is_empty(archive));
+    EXPECT_GE(fs::file_size(file), KN_SEL_FILE_LIMIT);
 }
 
 } // namespace

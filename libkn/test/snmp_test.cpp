@@ -1,5 +1,6 @@
 // SNMP settings in the sandbox's private /etc and /var, the service and
 // v3 tool as recording stand-ins, and the trap slots in its private IPC.
+#include "libkn/mail.h"
 #include "libkn/shm.h"
 #include "libkn/snmp.h"
 
@@ -10,6 +11,7 @@
 #include "testkit/wait.hpp"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,6 +135,38 @@ TEST_F(Snmp, CommunityRoundTripAndRefusals)
     EXPECT_EQ(readText(conf), kept);
 }
 
+// Files of secrets that the caller may not read: errors, and the caller's
+// state stays as it was; the port keeps its default.
+TEST_F(Snmp, SettingsThatMayNotBeReadAreErrors)
+{
+    writeText(conf, "#protocolEnabled=false\nagentaddress 1161\n");
+    fs::create_directories(fs::path(KN_MAIL_CONF).parent_path());
+    writeText(KN_MAIL_CONF, "set smtp=smtp://mail:25\n#active=1\n");
+    for (const char* file : {KN_SNMP_CONF, KN_MAIL_CONF})
+    {
+        ASSERT_EQ(::chmod(file, 0600), 0);
+    }
+    pid_t child = kntest::forkChild([] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+            ::setuid(65534) != 0)
+        {
+            return 100;
+        }
+        uint8_t status = 7;
+        mail_config config;
+        std::memset(&config, 0xAB, sizeof(config));
+        mail_config kept = config;
+        uint16_t port = 0;
+        return (snmp_service_status_get(&status) == -1 && status == 7 ? 0 : 1) |
+               (read_email_config(nullptr, &config) == -1 &&
+                        std::memcmp(&config, &kept, sizeof(config)) == 0
+                    ? 0
+                    : 2) |
+               (snmp_service_port_get(&port) == 0 && port == 161 ? 0 : 4);
+    });
+    EXPECT_EQ(kntest::waitChild(child), 0);
+}
+
 TEST_F(Snmp, VersionGroupLines)
 {
     const std::string head = "# First, map the community name into a "
@@ -164,9 +198,13 @@ TEST_F(Snmp, VersionGroupLines)
     writeText(conf, "view all included .1");
     EXPECT_EQ(snmp_ver_status_set(SNMP_VERSION_V1, true), 0);
     EXPECT_EQ(readText(conf), "view all included .1\n" + v1);
-    writeText(conf, v1 + "view all included .1\n" + v1 + v2c);
+    writeText(conf, v1 + "view all included .1\n\t" + v1 + v2c);
     EXPECT_EQ(snmp_ver_status_set(SNMP_VERSION_V1, false), 0);
     EXPECT_EQ(readText(conf), "view all included .1\n" + v2c);
+    // Lines indented with tabs count as the agent reads them.
+    writeText(conf, "\t \tcom2sec  mynetwork   default   old\n");
+    EXPECT_EQ(snmp_community_set("new"), 0);
+    EXPECT_EQ(readText(conf), "com2sec  mynetwork   default   new\n");
     EXPECT_EQ(snmp_ver_status_set(static_cast<SNMP_VERSION>(3), true), -1);
 }
 
