@@ -68,6 +68,15 @@ void runInventoryBench(const InventoryBench& bench)
                     pings.first.kibAfter - changed.first.kibBefore,
                     pings.second.kibAfter - changed.second.kibBefore);
     table.addIdle("idle CPU", idleSeconds, idleD, idleF);
+    if (bench.moreRows)
+    {
+        bench.moreRows({.table = table,
+                        .client = client,
+                        .floor = floor,
+                        .pid = pid,
+                        .startKiB = startKiB,
+                        .floorStartKiB = floorStartKiB});
+    }
     table.print();
 }
 
