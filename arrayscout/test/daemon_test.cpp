@@ -504,6 +504,52 @@ TEST_F(Daemon, DiskFlagFollowsRestartsAndAHungHealthService)
     EXPECT_EQ(creates().size(), 1U);
 }
 
+TEST_F(Daemon, EventLineThatNeverEndsIsGivenUp)
+{
+    using namespace std::chrono_literals;
+    // A log-util that never ends, leaving its pid behind.
+    const std::string stub = stubs.path() + "/log-util";
+    const std::string pidFile = stub + ".pid";
+    {
+        std::ofstream script(stub, std::ios::trunc);
+        script << "#!/bin/sh\necho $$ > " << pidFile << "\nexec sleep 1000\n";
+    }
+    json two = controller(0, 2);
+    start(oneCard(two));
+    ASSERT_TRUE(sync());
+
+    // The second scan that misses the drive runs its event line: the scan
+    // answers, and so does a Get after it.
+    json one = two;
+    one["drives"].erase(1);
+    describe(oneCard(one));
+    ASSERT_TRUE(sync());
+    sdbus::Message call =
+        client->newMethodCall(service, root, iface, "AgentSynchronizeData");
+    EXPECT_TRUE(client->call(call, 10s).unpack<bool>());
+    sdbus::Message model = client->newMethodCall(
+        service, ctrl0, "org.freedesktop.DBus.Properties", "Get");
+    model.append(std::string(iface), std::string("Model"));
+    EXPECT_EQ(std::get<std::string>(
+                  client->call(model, 10s).unpack<std::variant<std::string>>()),
+              "SimRAID 9460-8i");
+    EXPECT_FALSE(diskFlag());
+
+    // The stand-in was killed (a reaped process leaves no /proc entry, one
+    // whose new parent has not yet reaped it is a zombie).
+    int pid = 0;
+    std::ifstream(pidFile) >> pid;
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(testkit::waitUntil(
+        [pid] {
+        std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+        auto end = stat.rfind(')');
+        return stat.empty() ||
+               (end != std::string::npos && stat.substr(end, 4) == ") Z ");
+        },
+        10s));
+}
+
 TEST_F(Daemon, NoCard)
 {
     start({{"buses", json::array({card(14, json::array(), false)})}});

@@ -2,6 +2,7 @@
 
 #include "bmcmon/dbus_types.hpp"
 #include "bmcmon/passive_sensor_config.hpp"
+#include "events/shell_command.hpp"
 #include "fan_dbus_passive.hpp"
 #include "fan_ids.hpp"
 #include "fan_mode.hpp"
@@ -54,7 +55,7 @@ std::string ctimeText(std::chrono::system_clock::time_point t)
 /** Runs a command of a mode switch; a failure is reported, not returned. */
 void runModeCommand(const char* command)
 {
-    int status = std::system(command);
+    int status = events::boundedSystem(command);
     if (status != 0)
     {
         std::cerr << "Warning. Run script failed. Command: " << command

@@ -107,7 +107,7 @@ bool PowerStatistics::initStatistics(const std::string& configDir)
         std::cerr << "Config path too long: " << configDir << std::endl;
         return false;
     }
-    int status = std::system(command.c_str());
+    int status = events::boundedSystem(command.c_str());
     if (status != 0)
     {
         std::cerr << "Failed to exec command. Return code: " << status

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -23,9 +24,20 @@ std::string doubleQuoted(const std::string& text);
  *  receives it unchanged as one argument. */
 std::string shellWord(const std::string& text);
 
-/** Runs one command line with system(), cut to the buffer size first. A
+/** How long a command line may run before it is given up. */
+inline constexpr std::chrono::milliseconds commandTimeout{2000};
+
+/** Runs `command` with /bin/sh -c in a process group of its own and waits
+ *  for it at most `timeout`: a line still running then has its whole group
+ *  killed (SIGKILL) and reaped, and the status returned is that of the
+ *  killed shell. Otherwise returns the wait status as system() does (-1
+ *  when no process could be started). Safe to call from any thread. */
+int boundedSystem(const char* command,
+                  std::chrono::milliseconds timeout = commandTimeout);
+
+/** Runs one command line with boundedSystem(), cut to the buffer size first. A
  *  status other than 0 writes "Failed to exec. Return code: <status>, cmd:
- *  <line>" on `err`. Returns the raw status of system(). */
+ *  <line>" on `err`. Returns the raw wait status. */
 int runCommand(const std::string& command, std::ostream& err = std::cerr);
 
 /** Runs the lines in order; a failing one is reported and the next one
