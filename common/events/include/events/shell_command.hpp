@@ -24,8 +24,10 @@ std::string doubleQuoted(const std::string& text);
  *  receives it unchanged as one argument. */
 std::string shellWord(const std::string& text);
 
-/** How long a command line may run before it is given up. */
-inline constexpr std::chrono::milliseconds commandTimeout{2000};
+/** How long a command line may run before it is given up: a little past
+ *  the 2 s that busctl's --timeout=2 waits, so that busctl's own failure
+ *  is the one reported when it gives up first. */
+inline constexpr std::chrono::milliseconds commandTimeout{3000};
 
 /** Runs `command` with /bin/sh -c in a process group of its own and waits
  *  for it at most `timeout`: a line still running then has its whole group
