@@ -10,7 +10,7 @@
 namespace benchkit
 {
 
-void runInventoryBench(const InventoryBench& bench)
+InventoryFigures runInventoryBench(const InventoryBench& bench)
 {
     SyncClient client(bench.service, bench.root, bench.interface);
     const int starts = count(5, 2);
@@ -69,6 +69,9 @@ void runInventoryBench(const InventoryBench& bench)
                     pings.second.kibAfter - changed.second.kibBefore);
     table.addIdle("idle CPU", idleSeconds, idleD, idleF);
     table.print();
+    return {.unchangedCpuUs = unchanged.first.cpuPerOpUs,
+            .startKiB = startKiB,
+            .floorStartKiB = floorStartKiB};
 }
 
 } // namespace benchkit

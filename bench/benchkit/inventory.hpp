@@ -27,8 +27,16 @@ struct InventoryBench
     std::function<void(int)> change;
 };
 
+/** What a caller may set beside floors of its own. */
+struct InventoryFigures
+{
+    double unchangedCpuUs = 0; // the daemon's CPU per unchanged sync
+    long startKiB = 0;         // its private memory at start
+    long floorStartKiB = 0;    // the floor service's
+};
+
 /** Runs the daemon and the floor service on the system bus (a private
  *  one) and prints the table. */
-void runInventoryBench(const InventoryBench& bench);
+InventoryFigures runInventoryBench(const InventoryBench& bench);
 
 } // namespace benchkit
