@@ -5,6 +5,7 @@
 
 #include "inventory_files.hpp"
 #include "management.hpp"
+#include "output.hpp"
 #include "poller.hpp"
 #include "property_cache.hpp"
 #include "scan.hpp"
@@ -135,6 +136,7 @@ int main()
     // daemon runs.
     std::freopen("/dev/null", "w", stderr);
     std::freopen("/dev/null", "w", stdout);
+    dropNullOutput();
 
     try
     {
