@@ -51,8 +51,8 @@ void Floor::call()
 
 std::size_t Floor::array(uint32_t length)
 {
-    return client.callMethod(floorService, floorPath, floorInterface, "Array",
-                             length)
+    return client
+        .callMethod(floorService, floorPath, floorInterface, "Array", length)
         .unpack<std::vector<int64_t>>()
         .size();
 }

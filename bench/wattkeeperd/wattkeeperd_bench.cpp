@@ -257,11 +257,11 @@ int main()
         }
          }},
         {.pid = floor.pid(), .operation = [&](int) {
-        if (floor.array(2 * N) != 2 * N)
-        {
-            std::cerr << "the floor's array is short\n";
-            std::exit(1);
-        }
+             if (floor.array(2 * N) != 2 * N)
+             {
+                 std::cerr << "the floor's array is short\n";
+                 std::exit(1);
+             }
          }});
 
     const double idleSeconds = benchkit::count(5, 1);
@@ -274,9 +274,7 @@ int main()
     benchkit::addRun(table, "Set unchanged", unchanged);
     benchkit::addRun(table, "Set changing", changing);
     benchkit::addRun(table, "Get", gets);
-    benchkit::addRun(table,
-                     "history 31 days / ax of " +
-                         std::to_string(2 * N),
+    benchkit::addRun(table, "history 31 days / ax of " + std::to_string(2 * N),
                      history);
     table.addMemory(startKiB, floorStartKiB, history.first.kibAfter,
                     history.second.kibAfter);

@@ -231,7 +231,8 @@ TEST_F(DaemonTest, TheThresholdAlreadyStoredIsNotWrittenAgain)
                           st.st_mtim.tv_nsec);
     };
     auto updates = [this](std::size_t n) {
-        return testkit::waitUntil([&] {
+        return testkit::waitUntil(
+            [&] {
             const std::string err = daemon->err();
             std::size_t seen = 0;
             for (auto at = err.find("Config file has been updated.\n");
@@ -241,7 +242,8 @@ TEST_F(DaemonTest, TheThresholdAlreadyStoredIsNotWrittenAgain)
                 ++seen;
             }
             return seen == n;
-        }, 10s);
+            },
+            10s);
     };
     auto set = [](const char* watts) {
         return testkit::busctl({"set-property", wattkeeperService,

@@ -250,9 +250,9 @@ struct Traits<std::vector<T>>
         {
             const void* data = nullptr;
             std::size_t size = 0;
-            detail::checkRead(sd_bus_message_read_array(m, inner[0], &data,
-                                                        &size),
-                              "sd_bus_message_read_array");
+            detail::checkRead(
+                sd_bus_message_read_array(m, inner[0], &data, &size),
+                "sd_bus_message_read_array");
             const auto* first = static_cast<const T*>(data);
             v.assign(first, first + size / sizeof(T));
             return;
