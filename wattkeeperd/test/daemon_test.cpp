@@ -161,12 +161,7 @@ TEST_F(DaemonTest, ThresholdIsStoredWithoutSignalAndReloaded)
 {
     start();
     std::vector<std::string> signals;
-    sdbus::Match changes(
-        *client,
-        std::string("type='signal',sender='") + wattkeeperService +
-            "',interface='org.freedesktop.DBus.Properties',"
-            "member='PropertiesChanged'",
-        [&signals](sdbus::Message& m) { signals.push_back(m.path()); });
+    auto changes = followChanges(signals);
 
     auto r =
         testkit::busctl({"set-property", wattkeeperService, wattkeeperPath,
@@ -217,12 +212,7 @@ TEST_F(DaemonTest, TheThresholdAlreadyStoredIsNotWrittenAgain)
     writeFile(configPath(), "{\n    \"AlarmThreshold\": 350000\n}");
     start();
     std::vector<std::string> signals;
-    sdbus::Match changes(
-        *client,
-        std::string("type='signal',sender='") + wattkeeperService +
-            "',interface='org.freedesktop.DBus.Properties',"
-            "member='PropertiesChanged'",
-        [&signals](sdbus::Message& m) { signals.push_back(m.path()); });
+    auto changes = followChanges(signals);
     auto stamp = [this] {
         struct stat st
         {};
