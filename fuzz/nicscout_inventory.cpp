@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     fuzz::writeFile(nicscout::inventoryPath, data, size);
     auto bus = fuzz::offlineBus();
     sdbus::ObjectServer server(bus);
-    nicscout::NetworkAdapters adapters(server);
+    nicscout::NetworkAdapters adapters(bus);
     try
     {
         adapters.updateNetworkAdapters();

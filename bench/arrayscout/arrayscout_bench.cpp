@@ -106,18 +106,7 @@ int main()
                 {"LD_PRELOAD", i2c},
                 {"ASAN_OPTIONS", asan + ":verify_asan_link_order=0"}},
         .pathPrepend = {}};
-    const benchkit::InventoryFigures figures = benchkit::runInventoryBench(
-        {.component = "arrayscout",
-         .service = service,
-         .root = root,
-         .interface = iface,
-         .options = options,
-         .changed = "drives changed",
-         .change = [&](int i) {
-             sim.write(description(i % 2 == 0 ? 0x18 : 0));
-         }});
-
-    sim.write(description(0));
+    // Recorded and measured first: the recording needs a daemon of its own.
     testkit::TempDir dir("arrayscout-bench");
     const std::string record = (dir.path() / "commands").string();
     recordOneScan(options, record);
@@ -125,17 +114,27 @@ int main()
     const auto floor = arrayscout_bench::measureLibraryFloor(
         record, i2c, benchkit::count(200, 10));
 
-    benchkit::Table table("arrayscout");
-    table.add("library floor: the " + std::to_string(floor.calls) +
-                  " library calls of a scan, CPU",
-              floor.cpuPerScanUs, "us");
-    table.add("sync, unchanged: CPU per call beside the library floor",
-              figures.unchangedCpuUs, floor.cpuPerScanUs, "us");
-    table.add("the stand-in's allocations (library, I2C), in process",
-              static_cast<double>(floor.standInKiB), "kB", 0);
-    table.add("private memory at start, the stand-in's taken out",
-              static_cast<double>(figures.startKiB - floor.standInKiB),
-              static_cast<double>(figures.floorStartKiB), "kB", 0);
-    table.print();
+    benchkit::runInventoryBench(
+        {.component = "arrayscout",
+         .service = service,
+         .root = root,
+         .interface = iface,
+         .options = options,
+         .changed = "drives changed",
+         .change =
+             [&](int i) { sim.write(description(i % 2 == 0 ? 0x18 : 0)); },
+         .moreRows =
+             [&](const benchkit::InventoryRun& run) {
+        run.table.add("library floor: the " + std::to_string(floor.calls) +
+                          " library calls of a scan, CPU",
+                      floor.cpuPerScanUs, "us");
+        run.table.add("sync, unchanged: CPU per call beside the library floor",
+                      run.unchangedCpuUs, floor.cpuPerScanUs, "us");
+        run.table.add("the stand-in's allocations (library, I2C), in process",
+                      static_cast<double>(floor.standInKiB), "kB", 0);
+        run.table.add("private memory at start, the stand-in's taken out",
+                      static_cast<double>(run.startKiB - floor.standInKiB),
+                      static_cast<double>(run.floorStartKiB), "kB", 0);
+         }});
     return 0;
 }

@@ -63,4 +63,16 @@ void Floor::ping()
                       "Ping");
 }
 
+void Floor::splitFile(const std::string& path)
+{
+    client.callMethod(floorService, floorPath, floorInterface, "SplitFile",
+                      path);
+}
+
+void Floor::emitChanges(unsigned count)
+{
+    client.callMethod(floorService, floorPath, floorInterface, "EmitChanges",
+                      static_cast<uint32_t>(count));
+}
+
 } // namespace benchkit

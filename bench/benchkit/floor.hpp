@@ -52,6 +52,10 @@ class Floor
     std::size_t array(uint32_t length);
     /** One org.freedesktop.DBus.Peer.Ping (answered by sd-bus itself). */
     void ping();
+    /** One SplitFile of a file: read and split into lines and fields. */
+    void splitFile(const std::string& path);
+    /** One EmitChanges: count PropertiesChanged signals, then the reply. */
+    void emitChanges(unsigned count);
 
   private:
     std::unique_ptr<testkit::Process> process;

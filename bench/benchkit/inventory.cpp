@@ -10,7 +10,7 @@
 namespace benchkit
 {
 
-InventoryFigures runInventoryBench(const InventoryBench& bench)
+void runInventoryBench(const InventoryBench& bench)
 {
     SyncClient client(bench.service, bench.root, bench.interface);
     const int starts = count(5, 2);
@@ -68,10 +68,17 @@ InventoryFigures runInventoryBench(const InventoryBench& bench)
                     pings.first.kibAfter - changed.first.kibBefore,
                     pings.second.kibAfter - changed.second.kibBefore);
     table.addIdle("idle CPU", idleSeconds, idleD, idleF);
+    if (bench.moreRows)
+    {
+        bench.moreRows({.table = table,
+                        .client = client,
+                        .floor = floor,
+                        .pid = pid,
+                        .startKiB = startKiB,
+                        .floorStartKiB = floorStartKiB,
+                        .unchangedCpuUs = unchanged.first.cpuPerOpUs});
+    }
     table.print();
-    return {.unchangedCpuUs = unchanged.first.cpuPerOpUs,
-            .startKiB = startKiB,
-            .floorStartKiB = floorStartKiB};
 }
 
 } // namespace benchkit

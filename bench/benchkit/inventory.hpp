@@ -6,13 +6,33 @@
 // finds nothing changed and one after a change, each beside the floor's
 // bare round trip, private memory and its growth, and idle CPU.
 
+#include "measure.hpp"
 #include "testkit/process.hpp"
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace benchkit
 {
+
+class Floor;
+class SyncClient;
+class Table;
+
+/** What a daemon's own rows may use, after the common ones. */
+struct InventoryRun
+{
+    Table& table;
+    SyncClient& client;
+    Floor& floor;
+    pid_t pid;
+    /** Private memory of the daemon and the floor at start. */
+    long startKiB;
+    long floorStartKiB;
+    /** The daemon's CPU per sync that found nothing changed, in us. */
+    double unchangedCpuUs;
+};
 
 struct InventoryBench
 {
@@ -25,18 +45,13 @@ struct InventoryBench
     std::string changed;
     /** Changes the daemon's source before the round-th changing sync. */
     std::function<void(int)> change;
-};
-
-/** What a caller may set beside floors of its own. */
-struct InventoryFigures
-{
-    double unchangedCpuUs = 0; // the daemon's CPU per unchanged sync
-    long startKiB = 0;         // its private memory at start
-    long floorStartKiB = 0;    // the floor service's
+    /** Rows of the daemon's own, measured after the common ones and
+     *  printed with them (none when unset). */
+    std::function<void(const InventoryRun&)> moreRows = nullptr;
 };
 
 /** Runs the daemon and the floor service on the system bus (a private
  *  one) and prints the table. */
-InventoryFigures runInventoryBench(const InventoryBench& bench);
+void runInventoryBench(const InventoryBench& bench);
 
 } // namespace benchkit

@@ -32,6 +32,11 @@
 
 static int failures = 0;
 
+/* Times of the SEL calls have 64 bits whatever the caller's time_t. */
+static int (*const saveSel)(int, int64_t, int, const char*,
+                            const char*) = save_sel_to_file;
+static int (*const checkSel)(const char*, int64_t) = check_file_size;
+
 #define CHECK(cond)                                                            \
     do                                                                         \
     {                                                                          \
@@ -57,6 +62,8 @@ int main(void)
     CHECK(strcmp(nv_log_path[KN_LOG_ACTION],
                  "/media/card/BMCInfo/Development/Log/bmc/log_action") == 0);
     CHECK(save_log_to_nv_storage(KN_LOG_TYPE_COUNT, "/nonexistent") == -1);
+    CHECK(saveSel(1, 0, 1, NULL, "/nonexistent") == -1);
+    CHECK(checkSel("/nonexistent", 0) == 1);
 
     /* NVR records in a private file. */
     const char* tmp = getenv("TMPDIR");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <stdexcept>
 #include <string>
@@ -21,10 +22,23 @@ std::invalid_argument tooLong()
                                  " bytes");
 }
 
+std::invalid_argument tooLarge()
+{
+    return std::invalid_argument("file longer than " +
+                                 std::to_string(InventoryFile::maxFileSize) +
+                                 " bytes: the rest is not read");
+}
+
 } // namespace
 
-InventoryFile::InventoryFile(const std::string& path)
+InventoryFile::InventoryFile(const std::string& path) :
+    InventoryFile(path, ownBuffer)
+{}
+
+InventoryFile::InventoryFile(const std::string& path, std::string& b) :
+    buffer(b)
 {
+    buffer.clear();
     // A device is not even opened. What is opened is checked again, in
     // case the path changed meanwhile, and opened without blocking: a FIFO
     // would otherwise wait for a writer. A regular file reads the same
@@ -92,6 +106,13 @@ bool InventoryFile::readLine(std::string& line)
         {
             throw tooLong();
         }
+        // The file goes on past the bound: a line whose line feed lies
+        // beyond it was cut there and is refused, as is all that follows.
+        if (readBytes > maxFileSize &&
+            readBytes - (buffer.size() - end) >= maxFileSize)
+        {
+            throw tooLarge();
+        }
         line.assign(buffer, start, end - start);
         start = end == buffer.size() ? end : end + 1;
         return true;
@@ -104,13 +125,22 @@ bool InventoryFile::fill()
     buffer.erase(0, start);
     start = 0;
 
+    // One byte past the bound is read, to tell a file of exactly that size
+    // from a longer one.
     char chunk[16 * 1024];
+    const std::size_t room = maxFileSize + 1 - readBytes;
+    if (room == 0)
+    {
+        atEnd = true;
+        return false;
+    }
     while (true)
     {
-        ssize_t n = ::read(fd, chunk, sizeof(chunk));
+        ssize_t n = ::read(fd, chunk, std::min(sizeof(chunk), room));
         if (n > 0)
         {
             buffer.append(chunk, static_cast<std::size_t>(n));
+            readBytes += static_cast<std::size_t>(n);
             return true;
         }
         if (n < 0 && errno == EINTR)

@@ -7,7 +7,7 @@ namespace nicscout
 {
 
 /** The adapter inventory file, read line by line with a bound on the
- *  length of a line.
+ *  length of a line and one on the bytes read of the file.
  *
  *  Only a regular file is read: anything else at the path (a FIFO, a
  *  device, a folder) is never waited on and counts as a file that cannot
@@ -17,8 +17,14 @@ class InventoryFile
   public:
     /** Lines longer than this, without their line feed, are refused. */
     static constexpr std::size_t maxLineLength = std::size_t{64} * 1024;
+    /** Only the lines within this many bytes from the start are read. */
+    static constexpr std::size_t maxFileSize = std::size_t{4} * 1024 * 1024;
 
     explicit InventoryFile(const std::string& path);
+    /** The same, reading through a buffer the caller keeps from file to
+     *  file (its contents are dropped), so that reading allocates
+     *  nothing once it is large enough. */
+    InventoryFile(const std::string& path, std::string& buffer);
     InventoryFile(const InventoryFile&) = delete;
     InventoryFile& operator=(const InventoryFile&) = delete;
     ~InventoryFile();
@@ -31,8 +37,9 @@ class InventoryFile
 
     /** Reads the next line, without its line feed, into `line`. False at
      *  the end of the file and on a read error (then failed() is true). A
-     *  line longer than maxLineLength throws std::invalid_argument; the
-     *  rest of the file is not read. */
+     *  line longer than maxLineLength, and the line that reaches past the
+     *  first maxFileSize bytes, throw std::invalid_argument; the rest of
+     *  the file is not read. */
     bool readLine(std::string& line);
 
     /** Whether reading stopped on an error. */
@@ -47,7 +54,10 @@ class InventoryFile
     bool fill();
 
     int fd = -1;
-    std::string buffer;
+    std::string ownBuffer;
+    std::string& buffer;
+    /** Bytes read of the file so far; at most maxFileSize + 1. */
+    std::size_t readBytes = 0;
     /** Where the next line starts in buffer. */
     std::size_t start = 0;
     bool atEnd = false;

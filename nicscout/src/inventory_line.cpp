@@ -1,8 +1,5 @@
 #include "inventory_line.hpp"
 
-#include <boost/algorithm/string/classification.hpp>
-#include <boost/algorithm/string/split.hpp>
-
 #include <stdexcept>
 #include <string>
 
@@ -30,8 +27,7 @@ int parseHex(const std::string& text, const std::string& what)
 std::vector<std::string> InventoryLine::split(const std::string& line)
 {
     std::vector<std::string> fields;
-    boost::split(fields, line, boost::is_any_of("\t"),
-                 boost::token_compress_on);
+    splitInto(line, fields);
     return fields;
 }
 
@@ -55,24 +51,67 @@ int parseLocation(const std::string& text, const std::string& what)
 std::optional<InventoryLine> InventoryLine::parse(const std::string& line)
 {
     InventoryLine parsed;
-    parsed.fields = split(line);
-    if (parsed.fields.size() < field::count)
+    if (!parsed.read(line))
     {
         return std::nullopt;
+    }
+    return parsed;
+}
+
+void InventoryLine::splitInto(std::string_view line,
+                              std::vector<std::string>& fields)
+{
+    // Into the strings already there: no allocation once they are long
+    // enough.
+    std::size_t count = 0;
+    std::size_t pos = 0;
+    while (true)
+    {
+        std::size_t end = line.find('\t', pos);
+        std::string_view text =
+            line.substr(pos, end == std::string_view::npos ? end : end - pos);
+        if (count == fields.size())
+        {
+            fields.emplace_back(text);
+        }
+        else
+        {
+            fields[count].assign(text);
+        }
+        ++count;
+        if (end == std::string_view::npos)
+        {
+            break;
+        }
+        pos = line.find_first_not_of('\t', end + 1);
+        if (pos == std::string_view::npos)
+        {
+            pos = line.size();
+        }
+    }
+    fields.resize(count);
+}
+
+bool InventoryLine::read(std::string_view line)
+{
+    splitInto(line, fields);
+    if (fields.size() < field::count)
+    {
+        return false;
     }
     for (std::size_t i = 0; i < field::count; ++i)
     {
         // A D-Bus string ends at its first NUL: the value would be cut.
-        if (parsed.fields[i].find('\0') != std::string::npos)
+        if (fields[i].find('\0') != std::string::npos)
         {
             throw std::invalid_argument("field " + std::to_string(i) +
                                         " holds a NUL byte");
         }
     }
-    parsed.bus = parseLocation(parsed.fields[field::bus], "bus");
-    parsed.device = parseLocation(parsed.fields[field::device], "device");
-    parsed.port = parseHex(parsed.fields[field::port], "port");
-    return parsed;
+    bus = parseLocation(fields[field::bus], "bus");
+    device = parseLocation(fields[field::device], "device");
+    port = parseHex(fields[field::port], "port");
+    return true;
 }
 
 } // namespace nicscout

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace nicscout
@@ -51,6 +52,15 @@ struct InventoryLine
      *  hexadecimal number, or a negative bus or device number, throws
      *  std::invalid_argument or std::out_of_range. */
     static std::optional<InventoryLine> parse(const std::string& line);
+
+    /** The same into this object, reusing its storage from line to line:
+     *  false for a line of fewer than 13 fields (then only `fields` is
+     *  set), and the same exceptions. */
+    bool read(std::string_view line);
+
+  private:
+    static void splitInto(std::string_view line,
+                          std::vector<std::string>& fields);
 };
 
 } // namespace nicscout

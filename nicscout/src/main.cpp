@@ -87,7 +87,7 @@ int runDaemon()
     {
         conn.emplace(io, sdbus::Bus::defaultSystem());
         server.emplace(*conn);
-        adapters.emplace(*server);
+        adapters.emplace(conn->bus());
         conn->bus().requestName(nicscout::serviceName);
 
         auto root =
@@ -95,7 +95,8 @@ int runDaemon()
         root->registerMethod("AgentSynchronizeData", [&adapters]() -> bool {
             return synchronizeData(*adapters);
         });
-        root->initialize();
+        // The adapters below it share its path's fallback vtables.
+        root->initializeAsFallback();
     }
     catch (const std::exception& e)
     {

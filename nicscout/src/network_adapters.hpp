@@ -1,15 +1,19 @@
 #pragma once
 
+#include "adapter_object.hpp"
 #include "inventory_file.hpp"
 #include "inventory_line.hpp"
-#include "sdbus/dbus_interface.hpp"
-#include "sdbus/object_server.hpp"
+#include "sdbus/bus.hpp"
+
+#include <systemd/sd-bus.h>
 
 #include <boost/container/flat_map.hpp>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -17,22 +21,32 @@ namespace nicscout
 {
 
 /** The adapters published from the inventory file, one object per PCI bus
- *  and device. Adapters are added and updated, never removed. */
+ *  and device. Adapters are added and updated, never removed.
+ *
+ *  The adapters whose first lines named the same port as the first
+ *  adapter's (most of them: every adapter's first line is usually its
+ *  port 0) are served together by one sd-bus fallback vtable under the
+ *  root object, which costs sd-bus nothing per adapter; any other adapter
+ *  gets a vtable of its own. */
 class NetworkAdapters
 {
   public:
     using DeviceMap =
-        boost::container::flat_map<int, std::shared_ptr<sdbus::DbusInterface>>;
+        boost::container::flat_map<int, std::shared_ptr<AdapterObject>>;
     using AdapterMap = boost::container::flat_map<int, DeviceMap>;
 
-    explicit NetworkAdapters(sdbus::ObjectServer& server);
+    explicit NetworkAdapters(sdbus::Bus& bus);
+    NetworkAdapters(const NetworkAdapters&) = delete;
+    NetworkAdapters& operator=(const NetworkAdapters&) = delete;
+    ~NetworkAdapters();
 
     /** Reads the whole inventory file and publishes its lines in order.
      *  False only when the file cannot be opened or read, or is not a
      *  regular file. A bad line (see InventoryLine::parse, and a line
-     *  longer than InventoryFile::maxLineLength) ends the pass with
-     *  std::invalid_argument or std::out_of_range; the lines before it stay
-     *  published and the bad line changes nothing. */
+     *  longer than InventoryFile::maxLineLength or reaching past its
+     *  maxFileSize) ends the pass with std::invalid_argument or
+     *  std::out_of_range; the lines before it stay published and the bad
+     *  line changes nothing. */
     bool updateNetworkAdapters();
 
     /** Publishes one line's fields on its adapter, which is in the map. */
@@ -69,14 +83,51 @@ class NetworkAdapters
      *  is left behind if that fails. */
     int addAdapter(const InventoryLine& line);
 
-    sdbus::ObjectServer& server;
-    AdapterMap adapterMap;
+    /** The value of one property of a published adapter (slot -1: it has
+     *  no such property, nothing is done), held back during a pass. */
+    void store(AdapterObject& object, int bus, int device, int slot,
+               std::string_view value);
 
-    /** Values held back during a pass, per adapter object: each name once,
-     *  in the order first set, with the last value set. */
-    using Values = std::vector<std::pair<std::string, std::string>>;
-    std::map<sdbus::DbusInterface*, Values> pending;
+    /** The layout of these names, shared with the adapters that have the
+     *  same; whether the fallback vtable serves it. */
+    std::pair<std::shared_ptr<const PropertyLayout>, bool>
+        layoutOf(std::vector<std::string> names, const std::string& portText,
+                 int port);
+
+    /** The published adapter at a path when the fallback serves it. */
+    AdapterObject* servedAt(std::string_view path) const;
+
+    static int findAdapter(sd_bus* bus, const char* path, const char* interface,
+                           void* userdata, void** found, sd_bus_error* error);
+    static int enumerateAdapters(sd_bus* bus, const char* prefix,
+                                 void* userdata, char*** nodes,
+                                 sd_bus_error* error);
+
+    sd_bus* bus;
+    AdapterMap adapterMap;
+    std::map<std::vector<std::string>, std::shared_ptr<const PropertyLayout>>
+        layouts;
+    /** The layout the fallback vtable serves (null until the first
+     *  adapter, or when sd-bus refused the fallback). */
+    const PropertyLayout* shared = nullptr;
+    sd_bus_slot* fallbackSlot = nullptr;
+    bool fallbackRefused = false;
+    sd_bus_slot* enumeratorSlot = nullptr;
+
+    /** Values held back during a pass, by bus, device and slot, with their
+     *  adapter: only those that differ from the published ones. */
+    std::map<std::tuple<int, int, int>, std::pair<AdapterObject*, std::string>>
+        pending;
     bool passRunning = false;
+
+    /** Buffers reused from line to line and pass to pass. */
+    std::string fileBuffer;
+    std::string text;
+    InventoryLine line;
+    std::string repaired;
+    /** Whether the line being published is all ASCII: then its values
+     *  need no repair. */
+    bool asciiLine = false;
 };
 
 } // namespace nicscout

@@ -422,6 +422,47 @@ TEST_F(Nicscout, OverlongLinesAndNulBytesAreBadLines)
     EXPECT_EQ(objects(), all);
 }
 
+TEST_F(Nicscout, FileBeyondItsBoundIsCutThereAndTheDaemonServes)
+{
+    // 40 MB of lines well within the line bound, one adapter each: all
+    // of them published would make a GetManagedObjects reply larger than
+    // the bus carries, which costs the daemon its connection.
+    constexpr int lines = 2500;
+    std::vector<std::string> file;
+    for (int i = 0; i < lines; ++i)
+    {
+        char bus[16];
+        char device[16];
+        std::snprintf(bus, sizeof(bus), "%x", 1 + i / 32);
+        std::snprintf(device, sizeof(device), "%x", i % 32);
+        std::string l = line(Port{.bus = bus, .device = device});
+        l.replace(l.find("X710"), 4, std::string(16'000, 'M'));
+        file.push_back(l);
+    }
+    writeInventory(file);
+    // The lines that end within the first 4 MiB are read.
+    const std::size_t length = file.front().size() + 1;
+    const std::size_t whole = (std::size_t{4} << 20) / length;
+    ASSERT_LT(whole, lines);
+    start();
+    const std::string refusal = "line " + std::to_string(whole + 1) +
+                                ": file longer than 4194304 bytes";
+    ASSERT_TRUE(daemon->waitForOutput(refusal, true));
+
+    auto pathOf = [](std::size_t i) {
+        return root + std::string("/enp") + std::to_string(1 + i / 32) + "s" +
+               std::to_string(i % 32);
+    };
+    auto all = objects();
+    EXPECT_EQ(all.size(), whole + 1);
+    EXPECT_EQ(all.count(pathOf(0)), 1U);
+    EXPECT_EQ(all.count(pathOf(whole - 1)), 1U);
+    EXPECT_EQ(all.count(pathOf(whole)), 0U);
+    EXPECT_EQ(syncError(), "org.freedesktop.DBus.Error.InvalidArgs");
+    EXPECT_TRUE(signals.empty()) << signals.size();
+    EXPECT_EQ(objects().size(), whole + 1);
+}
+
 TEST_F(Nicscout, LostBusConnectionEndsTheDaemonWithStatusOne)
 {
     std::optional<testkit::PrivateBus> own;

@@ -67,6 +67,28 @@ bool DbusInterface::add(std::unique_ptr<detail::PropertyBase> p)
 
 void DbusInterface::initialize()
 {
+    publish(false);
+}
+
+void DbusInterface::initializeAsFallback()
+{
+    publish(true);
+}
+
+int DbusInterface::findSelf(sd_bus*, const char* path, const char*,
+                            void* userdata, void** found, sd_bus_error*)
+{
+    auto* self = static_cast<DbusInterface*>(userdata);
+    if (self->objectPath != path)
+    {
+        return 0;
+    }
+    *found = self;
+    return 1;
+}
+
+void DbusInterface::publish(bool asFallback)
+{
     if (initialized)
     {
         return;
@@ -94,10 +116,20 @@ void DbusInterface::initialize()
     }
     vtable.push_back(SD_BUS_VTABLE_END);
 
-    detail::check(sd_bus_add_object_vtable(bus, &slot, objectPath.c_str(),
-                                           interfaceName.c_str(), vtable.data(),
-                                           this),
-                  "sd_bus_add_object_vtable");
+    if (asFallback)
+    {
+        detail::check(sd_bus_add_fallback_vtable(bus, &slot, objectPath.c_str(),
+                                                 interfaceName.c_str(),
+                                                 vtable.data(), findSelf, this),
+                      "sd_bus_add_fallback_vtable");
+    }
+    else
+    {
+        detail::check(sd_bus_add_object_vtable(bus, &slot, objectPath.c_str(),
+                                               interfaceName.c_str(),
+                                               vtable.data(), this),
+                      "sd_bus_add_object_vtable");
+    }
     initialized = true;
 
     // Without an object manager above the path there is no one to announce

@@ -101,8 +101,8 @@ struct userRule
     std::string ipv4;      /* address/mask bits, or empty */
     std::string mac;       /* MAC prefix, or empty */
     std::string validTime; /* start-end, or empty */
-    bool openFlag = false; /* false: the rule is switched off */
     std::string ipv6;      /* address/prefix bits, or empty */
+    bool openFlag = false; /* false: the rule is switched off */
 
     /* Stages this rule's line; throws std::exception on failure. */
     KN_EXPORT void writeRule2File() const;

@@ -40,21 +40,27 @@ KN_EXPORT int SensorSELWrite(void* base, uint8_t sensor_number, int unused,
 
 /*
  * Appends "#<record_id> <number> <text>\r\n" to KN_SEL_FILE_NAME in the
- * folder (created 0755 when missing), then check_file_size with the time.
+ * folder (created 0755 when missing), then checks its size as
+ * check_file_size does, holding the file's lock throughout. The time is in
+ * seconds since the epoch (64 bits whatever the caller's time_t).
  * A text too long for the line is cut; control characters in it (TAB
  * excepted) become blanks. 0; -1 for no text or folder, a path that does
  * not fit KN_SEL_LINE_SIZE, or a failed append.
  */
-KN_EXPORT int save_sel_to_file(int record_id, time_t time, int number,
+KN_EXPORT int save_sel_to_file(int record_id, int64_t time, int number,
                                const char* text, const char* directory);
 
 /*
  * 1 when the file holds less than KN_SEL_FILE_LIMIT bytes (or cannot be
  * examined); otherwise moves it to its name in KN_SEL_ARCHIVE_FOLDER for
- * the time (copied and removed when that lies on another file system)
- * and returns 0, whether or not the move went through.
+ * the time and returns 0, whether or not the move went through. Writers
+ * take turns on an exclusive lock of "<path>.lock". An archive of the same
+ * name is never replaced: the new one gets "-1", "-2", ... before ".log".
+ * Onto another file system the file is copied, flushed, and removed only
+ * while the path still names the file copied; a card without room for the
+ * copy is reported in one line on standard output and nothing is copied.
  */
-KN_EXPORT int check_file_size(const char* path, time_t time);
+KN_EXPORT int check_file_size(const char* path, int64_t time);
 
 #ifdef __cplusplus
 }

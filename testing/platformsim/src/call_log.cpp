@@ -35,7 +35,7 @@ void CallLog::record(CallRecord call)
         printLine(line);
     }
     calls.push_back(std::move(call));
-    while (calls.size() > maxRecords)
+    while (calls.size() > limit)
     {
         calls.pop_front();
     }

@@ -24,11 +24,9 @@ struct CallRecord
 class CallLog
 {
   public:
-    /** The oldest records are dropped beyond this many, so that a
-     *  simulator left running for days keeps a bounded memory. */
-    static constexpr size_t maxRecords = 100000;
-
-    explicit CallLog(bool verbose) : verbose(verbose) {}
+    /** The oldest records are dropped beyond limit, so that a simulator
+     *  left running for days keeps a bounded memory. */
+    CallLog(bool verbose, size_t limit) : verbose(verbose), limit(limit) {}
 
     void record(CallRecord call);
 
@@ -47,6 +45,7 @@ class CallLog
 
   private:
     bool verbose;
+    size_t limit;
     std::deque<CallRecord> calls;
 };
 

@@ -266,8 +266,16 @@ std::pair<std::string, Object> parseObject(const json& value,
 
 Config parseConfig(const json& value)
 {
-    onlyKeys(value, "config", {"services", "mapper"});
+    onlyKeys(value, "config", {"services", "mapper", "callLogLimit"});
     Config config;
+    if (auto it = value.find("callLogLimit"); it != value.end())
+    {
+        if (!it->is_number_unsigned() || it->get<uint64_t>() == 0)
+        {
+            fail("config", "\"callLogLimit\" must be a positive integer");
+        }
+        config.callLogLimit = it->get<size_t>();
+    }
     if (auto it = value.find("mapper"); it != value.end())
     {
         if (!it->is_boolean())

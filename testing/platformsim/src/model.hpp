@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ struct Config
 {
     std::vector<ServiceConfig> services;
     bool mapper = true;
+    /** How many of the newest received calls the call log keeps. */
+    size_t callLogLimit = 100000;
 };
 
 /** Builds the configuration from its JSON form; throws

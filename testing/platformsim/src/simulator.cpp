@@ -14,7 +14,8 @@
 namespace platformsim
 {
 
-Simulator::Simulator(Config config, bool verbose) : callLog(verbose)
+Simulator::Simulator(Config config, bool verbose) :
+    callLog(verbose, config.callLogLimit)
 {
     for (const auto& service : config.services)
     {

@@ -92,6 +92,8 @@ TEST(Config, RefusesBadServices)
                 HasSubstr("listed twice"));
     EXPECT_THAT(refusal(json::parse(R"({"mapper": 1})")),
                 HasSubstr("\"mapper\" must be a boolean"));
+    EXPECT_THAT(refusal(json::parse(R"({"callLogLimit": 0})")),
+                HasSubstr("must be a positive integer"));
     EXPECT_THAT(refusal(json::parse(R"([])")), HasSubstr("JSON object"));
 }
 

@@ -339,6 +339,26 @@ TEST_F(PlatformSim, CallLogRecordsEveryCall)
     EXPECT_TRUE(sim.callLog().empty());
 }
 
+TEST(PlatformSimLog, KeepsTheNewestCallsUpToItsLimit)
+{
+    auto limited = config();
+    limited["callLogLimit"] = 3;
+    testkit::Simulator sim(limited);
+    sim.clearLog();
+    for (const char* value : {"true", "false", "true", "false", "true"})
+    {
+        ASSERT_EQ(testkit::busctl({"set-property", led, fault, ledGroup,
+                                   "Asserted", "b", value})
+                      .status,
+                  0);
+    }
+    auto log = sim.callLog();
+    ASSERT_EQ(log.size(), 3U);
+    EXPECT_EQ(log[0].detail, "Asserted=true");
+    EXPECT_EQ(log[1].detail, "Asserted=false");
+    EXPECT_EQ(log[2].detail, "Asserted=true");
+}
+
 TEST_F(PlatformSim, MethodsAnswerTheirConfiguredReplies)
 {
     auto r = testkit::busctl({"call", logging, entry, entryIface, "Count"});

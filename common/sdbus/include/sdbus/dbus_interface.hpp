@@ -283,6 +283,12 @@ class DbusInterface
      *  PropertiesChanged per property that emits changes. */
     void initialize();
 
+    /** The same, registered as an sd-bus fallback of its path that answers
+     *  for the path alone. sd-bus keeps a path's own vtables apart from
+     *  its fallbacks; this lets objects below the path be served by a
+     *  fallback vtable of the same path. */
+    void initializeAsFallback();
+
     /** Sets a property from code; emits PropertiesChanged only on change.
      *  Returns false for an unknown property or a type mismatch. */
     template <typename T>
@@ -351,6 +357,9 @@ class DbusInterface
                      const char* property, sd_bus_message* value,
                      void* userdata, sd_bus_error* error);
     static int onMethod(sd_bus_message* m, void* userdata, sd_bus_error* error);
+    static int findSelf(sd_bus* bus, const char* path, const char* interface,
+                        void* userdata, void** found, sd_bus_error* error);
+    void publish(bool asFallback);
 
     sd_bus* bus;
     std::string objectPath;
