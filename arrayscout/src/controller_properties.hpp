@@ -24,14 +24,6 @@ int readCtrlDevice(int resource, int controller, int drive, int controllerId,
 /** readCtrlDevice, then publishes what it read on the device: 0 or 2. */
 int updateCtrlDevice(int resource, int controller, int drive, int controllerId);
 
-/** Stripe size text of a size code: 512B, 1KB..512KB, 1MB..512MB,
- *  1GB..512GB; "Unknown" above 30. */
-std::string formatBlockSize(uint8_t code);
-
-/** The byte count in Bytes, KB, MB, GB or TB (at most four divisions by
- *  1024) with the given number of decimals, e.g. "1.50 KB". */
-std::string formatCapacity(uint64_t bytes, int decimals);
-
 /** HealthState of a ControllerInfo reply. */
 std::string controllerHealthState(const ByteBuffer& info);
 

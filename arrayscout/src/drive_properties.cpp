@@ -1,9 +1,9 @@
 #include "drive_properties.hpp"
 
-#include "controller_properties.hpp"
 #include "output.hpp"
 #include "property_cache.hpp"
 #include "storage_commands.hpp"
+#include "text_format.hpp"
 
 #include <algorithm>
 #include <array>

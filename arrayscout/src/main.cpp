@@ -10,6 +10,7 @@
 #include "property_cache.hpp"
 #include "scan.hpp"
 #include "sdbus/asio_connection.hpp"
+#include "sdbus/event_loop.hpp"
 #include "sdbus/object_server.hpp"
 
 #include <boost/asio/io_context.hpp>
@@ -116,16 +117,7 @@ int runDaemon()
     // Stopped and joined before the loop and the connection it scans on go.
     Poller poller(io);
 
-    try
-    {
-        io.run();
-    }
-    catch (const std::exception& e)
-    {
-        std::cerr << e.what() << std::endl;
-        return 1;
-    }
-    return 0;
+    return sdbus::runEventLoop(io, 1);
 }
 
 } // namespace

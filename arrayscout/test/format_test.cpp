@@ -5,6 +5,7 @@
 #include "inventory_files.hpp"
 #include "scan.hpp"
 #include "storage_commands.hpp"
+#include "text_format.hpp"
 #include "volume_properties.hpp"
 
 #include <sstream>

@@ -6,17 +6,17 @@
 #include "fan_controller.hpp"
 #include "fan_ids.hpp"
 #include "journal/journal.hpp"
+#include "monitor_timer.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
 #include "sdbus/error.hpp"
+#include "sdbus/event_loop.hpp"
 
 #include <syslog.h>
 
 #include <CLI/CLI.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
 
-#include <chrono>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -32,8 +32,6 @@ namespace
 constexpr int startedLine = 109;
 constexpr int noFanLine = 129;
 
-constexpr std::chrono::seconds monitorPeriod{3};
-
 /** The process's connections, fan controller and monitor timer, in the
  *  order they are made (and the reverse of the order they go). */
 struct Daemon
@@ -47,43 +45,10 @@ struct Daemon
     bmcmon::DbusHelper& processHelper = bmcmon::initDbusHelper();
     bmcmon::FanController controller{readerConnection.bus(),
                                      bmcmon::newSystemHelper()};
-    std::optional<boost::asio::steady_timer> monitorTimer;
+    bmcmon::MonitorTimer monitorTimer{
+        io, [this] { controller.evaluateFanMode(); },
+        [this](int exitStatus) { end(exitStatus); }};
     int status = 0;
-
-    /** One monitor pass. */
-    void monitorOnce()
-    {
-        controller.evaluateFanMode();
-    }
-
-    /** Runs a pass now and the next one a period after it ends. A pass
-     *  that throws ends the daemon with status 1. */
-    void startMonitorTimer()
-    {
-        if (!monitorTimer)
-        {
-            monitorTimer.emplace(io);
-        }
-        try
-        {
-            monitorOnce();
-        }
-        catch (const std::exception& e)
-        {
-            std::cerr << e.what() << std::endl;
-            end(1);
-            return;
-        }
-        monitorTimer->expires_after(monitorPeriod);
-        monitorTimer->async_wait([this](const boost::system::error_code& ec) {
-            if (ec == boost::asio::error::operation_aborted)
-            {
-                end(255);
-                return;
-            }
-            startMonitorTimer();
-        });
-    }
 
     void end(int exitStatus)
     {
@@ -157,14 +122,9 @@ int runDaemon(const std::vector<uint32_t>& fanIds)
         return 1;
     }
 
-    try
+    daemon->monitorTimer.startMonitorTimer();
+    if (sdbus::runEventLoop(daemon->io, 1) != 0)
     {
-        daemon->startMonitorTimer();
-        daemon->io.run();
-    }
-    catch (const std::exception& e)
-    {
-        std::cerr << e.what() << std::endl;
         return 1;
     }
     return daemon->status;

@@ -5,6 +5,7 @@
 #include "network_adapters.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/error.hpp"
+#include "sdbus/event_loop.hpp"
 #include "sdbus/object_server.hpp"
 
 #include <boost/asio/io_context.hpp>
@@ -58,23 +59,6 @@ void firstPass(nicscout::NetworkAdapters& adapters)
     }
 }
 
-/** Runs the event loop; the exit status of the daemon. */
-int serve(boost::asio::io_context& io)
-{
-    try
-    {
-        io.run();
-    }
-    catch (const std::exception& e)
-    {
-        // The bus connection is lost or broken: there is nothing left to
-        // serve.
-        std::cerr << e.what() << std::endl;
-        return 1;
-    }
-    return 0;
-}
-
 /** Brings the daemon up and serves until the loop ends; the exit status
  *  of the daemon. */
 int runDaemon()
@@ -105,7 +89,8 @@ int runDaemon()
     }
 
     firstPass(*adapters);
-    return serve(io);
+    // A bus connection lost or broken leaves nothing to serve.
+    return sdbus::runEventLoop(io, 1);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -63,6 +64,59 @@ bool readDecimal(std::string_view text, int& value)
            text[0] != '-';
 }
 
+// The layout of a GetManagedObjects reply, a{oa{sa{sv}}}. Every dict
+// entry starts at an 8-byte boundary, so its size does not depend on where
+// it stands; counting each up to the next boundary adds at most 7 bytes for
+// the last of an array.
+
+/** Where sdbus::ObjectServer registers the object manager. */
+constexpr const char* managerPath = "/";
+
+/** The interfaces sd-bus lists, without properties, for every object. */
+constexpr std::array<std::string_view, 3> standardInterfaces{
+    "org.freedesktop.DBus.Peer",
+    "org.freedesktop.DBus.Introspectable",
+    "org.freedesktop.DBus.Properties",
+};
+
+/** The fixed header and its fields (reply serial, signature, and the two
+ *  unique names of at most 255 characters). */
+constexpr std::size_t headerBytes = 1024;
+
+constexpr std::size_t roundUp(std::size_t n, std::size_t to)
+{
+    return (n + to - 1) / to * to;
+}
+
+/** A dict entry keyed by a string or object path of keyLength, holding an
+ *  array whose elements take `elements` bytes. */
+constexpr std::size_t arrayEntry(std::size_t keyLength, std::size_t elements)
+{
+    // The key's length, text and NUL; the array's length at 4, its
+    // elements at 8.
+    return roundUp(roundUp(roundUp(4 + keyLength + 1, 4) + 4, 8) + elements, 8);
+}
+
+/** A {sv} entry holding a string. */
+constexpr std::size_t propertyEntry(std::size_t nameLength,
+                                    std::size_t valueLength)
+{
+    // The name; the signature "s" (length, 's', NUL); the value at 4.
+    return roundUp(roundUp(4 + nameLength + 1 + 3, 4) + 4 + valueLength + 1, 8);
+}
+
+/** An object's entry whose adapter interface has properties taking
+ *  `properties` bytes. */
+std::size_t objectEntry(std::size_t pathLength, std::size_t properties)
+{
+    std::size_t interfaces = arrayEntry(std::strlen(interfaceName), properties);
+    for (auto name : standardInterfaces)
+    {
+        interfaces += arrayEntry(name.size(), 0);
+    }
+    return arrayEntry(pathLength, interfaces);
+}
+
 } // namespace
 
 NetworkAdapters::NetworkAdapters(sdbus::Bus& b) : bus(sd_bus_ref(b.get()))
@@ -74,10 +128,18 @@ NetworkAdapters::NetworkAdapters(sdbus::Bus& b) : bus(sd_bus_ref(b.get()))
         sd_bus_unref(bus);
         throw sdbus::SdBusError(-r, "sd_bus_add_node_enumerator");
     }
+    r = sd_bus_add_filter(bus, &filterSlot, refuseOversizedReply, this);
+    if (r < 0)
+    {
+        sd_bus_slot_unref(enumeratorSlot);
+        sd_bus_unref(bus);
+        throw sdbus::SdBusError(-r, "sd_bus_add_filter");
+    }
 }
 
 NetworkAdapters::~NetworkAdapters()
 {
+    sd_bus_slot_unref(filterSlot);
     adapterMap.clear();
     sd_bus_slot_unref(fallbackSlot);
     sd_bus_slot_unref(enumeratorSlot);
@@ -467,6 +529,66 @@ int NetworkAdapters::enumerateAdapters(sd_bus*, const char*, void* userdata,
     }
     *nodes = list;
     return 0;
+}
+
+std::size_t NetworkAdapters::managedObjectsSize() const
+{
+    // The array's length, its first element at 8, and the root object.
+    std::size_t size = headerBytes + 8 + objectEntry(std::strlen(rootPath), 0);
+    for (const auto& [b, devices] : adapterMap)
+    {
+        for (const auto& [d, object] : devices)
+        {
+            if (!object->isInitialized())
+            {
+                continue;
+            }
+            const auto& names = object->properties().names();
+            std::size_t properties = 0;
+            for (std::size_t slot = 0; slot < names.size(); ++slot)
+            {
+                properties +=
+                    propertyEntry(names[slot].size(),
+                                  object->value(static_cast<int>(slot)).size());
+            }
+            size += objectEntry(object->path().size(), properties);
+        }
+    }
+    return size;
+}
+
+int NetworkAdapters::refuseOversizedReply(sd_bus_message* m, void* userdata,
+                                          sd_bus_error*)
+{
+    // sd-bus answers GetManagedObjects on the manager's own path only.
+    const char* path = sd_bus_message_get_path(m);
+    if (sd_bus_message_is_method_call(m, "org.freedesktop.DBus.ObjectManager",
+                                      "GetManagedObjects") <= 0 ||
+        path == nullptr || std::strcmp(path, managerPath) != 0)
+    {
+        return 0;
+    }
+    auto* self = static_cast<NetworkAdapters*>(userdata);
+    std::size_t size = self->managedObjectsSize();
+    if (size <= maxMessageSize)
+    {
+        self->replyRefused = false;
+        return 0;
+    }
+    // Sent, it would make the bus drop this connection.
+    std::array<char, 160> why{};
+    std::snprintf(why.data(), why.size(),
+                  "GetManagedObjects reply of %zu bytes refused: the bus "
+                  "carries messages of at most %zu bytes",
+                  size, maxMessageSize);
+    if (!self->replyRefused)
+    {
+        std::cerr << why.data() << std::endl;
+        self->replyRefused = true;
+    }
+    sd_bus_reply_method_errorf(m, SD_BUS_ERROR_LIMITS_EXCEEDED, "%s",
+                               why.data());
+    return 1;
 }
 
 } // namespace nicscout

@@ -9,6 +9,7 @@
 
 #include <boost/container/flat_map.hpp>
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,6 +73,15 @@ class NetworkAdapters
         return adapterMap;
     }
 
+    /** The largest message the system bus carries: dbus-daemon's default
+     *  max_message_size (sd-bus's own bound is larger). Sending one beyond
+     *  it costs the sender its connection. */
+    static constexpr std::size_t maxMessageSize = std::size_t{32} * 1024 * 1024;
+
+    /** The bytes of the GetManagedObjects reply that lists the adapters,
+     *  its header included; never less than sd-bus makes it. */
+    std::size_t managedObjectsSize() const;
+
   private:
     /** Reads the lines of the inventory file and publishes them. */
     void readLines(InventoryFile& file);
@@ -102,6 +112,11 @@ class NetworkAdapters
     static int enumerateAdapters(sd_bus* bus, const char* prefix,
                                  void* userdata, char*** nodes,
                                  sd_bus_error* error);
+    /** Sees every incoming message before sd-bus dispatches it: answers a
+     *  GetManagedObjects whose reply the bus would not carry with
+     *  LimitsExceeded, leaving every other message to sd-bus. */
+    static int refuseOversizedReply(sd_bus_message* m, void* userdata,
+                                    sd_bus_error* error);
 
     sd_bus* bus;
     AdapterMap adapterMap;
@@ -113,6 +128,10 @@ class NetworkAdapters
     sd_bus_slot* fallbackSlot = nullptr;
     bool fallbackRefused = false;
     sd_bus_slot* enumeratorSlot = nullptr;
+    sd_bus_slot* filterSlot = nullptr;
+    /** Whether the last GetManagedObjects was refused: the refusal is
+     *  written once until a reply fits again. */
+    bool replyRefused = false;
 
     /** Values held back during a pass, by bus, device and slot, with their
      *  adapter: only those that differ from the published ones. */

@@ -8,6 +8,7 @@
 #include "sampling_timer.hpp"
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
+#include "sdbus/event_loop.hpp"
 
 #include <CLI/CLI.hpp>
 #include <boost/asio/io_context.hpp>
@@ -100,16 +101,7 @@ int serve(const Options& options)
         return -1;
     }
 
-    try
-    {
-        io->run();
-    }
-    catch (const std::exception& e)
-    {
-        std::cerr << e.what() << std::endl;
-        return 1;
-    }
-    return 0;
+    return sdbus::runEventLoop(*io, 1);
 }
 
 } // namespace

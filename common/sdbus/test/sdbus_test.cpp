@@ -3,6 +3,7 @@
 
 #include "sdbus/asio_connection.hpp"
 #include "sdbus/bus.hpp"
+#include "sdbus/event_loop.hpp"
 #include "sdbus/match.hpp"
 #include "sdbus/object_server.hpp"
 #include "testkit/commands.hpp"
@@ -365,6 +366,19 @@ TEST(SdbusAsioConnection, LaterCallbackExceptionsAreReportedNotLost)
                        other),
               std::string::npos)
         << err;
+}
+
+TEST(SdbusEventLoop, AFailureLeavingTheLoopEndsWithTheDaemonsStatus)
+{
+    boost::asio::io_context io;
+    boost::asio::post(io, [] { throw std::runtime_error("lost the bus"); });
+    ::testing::internal::CaptureStderr();
+    const int status = sdbus::runEventLoop(io, 7);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "lost the bus\n");
+    EXPECT_EQ(status, 7);
+
+    boost::asio::io_context idle;
+    EXPECT_EQ(sdbus::runEventLoop(idle, 7), 0);
 }
 
 TEST(SdbusAsioConnection, QueuedCallsAreServedAfterASynchronousCall)
