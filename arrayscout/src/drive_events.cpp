@@ -6,7 +6,9 @@
 #include "inventory_files.hpp"
 #include "output.hpp"
 #include "property_cache.hpp"
+#include "sdbus/name_owner_watch.hpp"
 
+#include <atomic>
 #include <iostream>
 #include <mutex>
 #include <optional>
@@ -40,6 +42,14 @@ const std::vector<std::string>* driveNames(const DeviceCache& cache)
     }
     return std::get_if<std::vector<std::string>>(&it->second);
 }
+
+/** The disk flag as last set: healthy until a drive is found removed (a
+ *  drive missing before the first confirmed list counts as never there). */
+std::atomic<bool> diskHealthy{true};
+/** Whether a confirmed drive list since start-up sent the flag. */
+std::atomic<bool> flagSent{false};
+
+constexpr const char* healthService = "xyz.openbmc_project.vigilhub";
 
 void runShell(const std::string& line)
 {
@@ -82,7 +92,8 @@ std::string logCommandLine(const std::string& messageId,
 
 std::string stateCommandLine(bool healthy)
 {
-    return std::string("busctl set-property xyz.openbmc_project.vigilhub "
+    return std::string("busctl --timeout=2 set-property "
+                       "xyz.openbmc_project.vigilhub "
                        "/xyz/openbmc_project/vigilhub/disk "
                        "xyz.openbmc_project.Status Health b ") +
            (healthy ? "true" : "false");
@@ -106,6 +117,7 @@ void sendLog(const std::string& messageId, const std::string& args,
 
 void setState(bool healthy)
 {
+    diskHealthy = healthy;
     std::string line = stateCommandLine(healthy);
     std::cout << "setState cmd : " << line << std::endl;
     runShell(line);
@@ -229,7 +241,33 @@ void tryToUpdateCache()
     {
         diffPhysicalDisks(*confirmed.oldNames, confirmed.newNames);
     }
+    // The health service keeps the flag of before a restart of this daemon
+    // (a drive put back meanwhile would leave it false): the first
+    // confirmed list since start-up, which sends no event, sends the flag,
+    // healthy, once.
+    if (!confirmed.oldNames)
+    {
+        setState(true);
+        flagSent = true;
+    }
     writeRaidMapToFile(confirmed.published);
+}
+
+void resendDiskFlag()
+{
+    // Before the first confirmed list there is no flag to send yet: that
+    // list sends it.
+    if (flagSent)
+    {
+        setState(diskHealthy);
+    }
+}
+
+std::unique_ptr<sdbus::NameOwnerWatch> followHealthService(sdbus::Bus& bus)
+{
+    // A health service that (re)starts has every flag true.
+    return std::make_unique<sdbus::NameOwnerWatch>(
+        bus, healthService, [](const std::string&) { resendDiskFlag(); });
 }
 
 } // namespace arrayscout

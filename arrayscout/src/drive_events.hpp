@@ -6,6 +6,10 @@
 // the health service is set, the scan's properties become the published
 // ones and the inventory files are rewritten.
 
+#include "sdbus/bus.hpp"
+#include "sdbus/name_owner_watch.hpp"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,8 +44,18 @@ void sendSNMPTrap(const std::string& trapOid, const std::string& oid1,
 void sendLog(const std::string& messageId, const std::string& args,
              const std::string& message);
 
-/** Sets the disk flag of the health service. */
+/** Sets the disk flag of the health service (a command bounded to 2 s,
+ *  its failure ignored) and keeps it as the daemon's current flag. */
 void setState(bool healthy);
+
+/** Sends the current disk flag again, once the first confirmed drive list
+ *  since start-up has sent it. */
+void resendDiskFlag();
+
+/** Follows the health service on `bus` (the event loop's): each new owner
+ *  gets the current disk flag (resendDiskFlag). Held for the daemon's
+ *  life. */
+std::unique_ptr<sdbus::NameOwnerWatch> followHealthService(sdbus::Bus& bus);
 
 /** The command lines of the three above. */
 std::string snmpTrapCommandLine(const std::string& trapOid,

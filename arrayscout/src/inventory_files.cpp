@@ -1,5 +1,6 @@
 #include "inventory_files.hpp"
 
+#include "files/regular_file.hpp"
 #include "output.hpp"
 
 #include <fcntl.h>
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -38,6 +38,19 @@ const T* property(const PropertyMap& properties, const char* name)
         printOut("inventory: property %s of another type\n", name);
     }
     return value;
+}
+
+/** Gives the new file the owner and the permissions of the one it
+ *  replaces. A file of another owner cannot be given away without root: it
+ *  then belongs to the daemon, with the old permissions. */
+bool keepOwnerAndMode(int fd, const struct stat& old)
+{
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM)
+    {
+        return false;
+    }
+    // After the owner: a change of owner clears the set-id bits.
+    return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
 bool writeAll(int fd, const std::string& content)
@@ -194,19 +207,23 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
         fs::create_directories(target.parent_path(), ec);
     }
 
+    // Only a regular file is read or replaced: a FIFO there would hold the
+    // daemon, a link would have another file rewritten.
+    struct stat old
+    {};
+    const bool replacing = ::lstat(path.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode))
     {
-        std::ifstream in(path, std::ios::binary);
-        if (in.is_open())
-        {
-            std::string old((std::istreambuf_iterator<char>(in)),
-                            std::istreambuf_iterator<char>());
-            if (!in.bad() && old == content)
-            {
-                std::cout << "Data in file is identical. Skip writing."
-                          << std::endl;
-                return true;
-            }
-        }
+        std::cout << "Failed to write file " << path << ": not a regular file"
+                  << std::endl;
+        return false;
+    }
+    std::string present;
+    if (replacing && files::readRegular(path.c_str(), present, O_NOFOLLOW) &&
+        present == content)
+    {
+        std::cout << "Data in file is identical. Skip writing." << std::endl;
+        return true;
     }
 
     std::string temp = path + ".XXXXXX";
@@ -218,7 +235,8 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
     }
     int error = 0;
     bool ok =
-        ::fchmod(fd, 0644) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+        (replacing ? keepOwnerAndMode(fd, old) : ::fchmod(fd, 0644) == 0) &&
+        writeAll(fd, content) && ::fsync(fd) == 0;
     if (!ok)
     {
         error = errno;

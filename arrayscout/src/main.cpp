@@ -3,6 +3,7 @@
 // current, reports drives that come and go, and offers the drive and volume
 // management methods.
 
+#include "drive_events.hpp"
 #include "inventory_files.hpp"
 #include "management.hpp"
 #include "output.hpp"
@@ -92,12 +93,14 @@ int runDaemon()
     boost::asio::io_context io;
     std::optional<sdbus::AsioConnection> conn;
     std::optional<sdbus::ObjectServer> server;
+    std::unique_ptr<sdbus::NameOwnerWatch> healthService;
     try
     {
         conn.emplace(io, sdbus::Bus::defaultSystem());
         server.emplace(*conn);
         objectServer = &*server;
         conn->bus().requestName(serviceName);
+        healthService = followHealthService(conn->bus());
 
         std::cerr << "begin read raid info!!!!!!!!!!!!!!!!!!!!!!\n";
         auto root = server->addInterface(rootPath, deviceInterface);

@@ -61,7 +61,8 @@ const Argv removedTrap(const std::string& name)
 
 Argv flag(bool healthy)
 {
-    return {"set-property",
+    return {"--timeout=2",
+            "set-property",
             "xyz.openbmc_project.vigilhub",
             "/xyz/openbmc_project/vigilhub/disk",
             "xyz.openbmc_project.Status",
@@ -112,6 +113,15 @@ class Confirmation : public arrayscout_test::DaemonState
         ASSERT_TRUE(agentSynchronizeData());
     }
 
+    /** The first confirmation since start-up: it sends the disk flag,
+     *  healthy, and nothing else. The commands recorded are cleared. */
+    void confirmFirst(const json& ctrl)
+    {
+        confirm(ctrl);
+        EXPECT_THAT(stubs.calls("busctl"), ElementsAre(flag(true)));
+        stubs.clear();
+    }
+
     testkit::CommandStubs stubs;
     std::string oldPath;
 };
@@ -124,7 +134,7 @@ TEST_F(Confirmation, FirstConfirmationPublishesWithoutEvents)
     EXPECT_TRUE(_publishedCache.empty());
     ASSERT_TRUE(agentSynchronizeData());
     EXPECT_TRUE(hasPublishedDriveNames(1, 0, 0));
-    EXPECT_THAT(stubs.calls("busctl"), IsEmpty());
+    EXPECT_THAT(stubs.calls("busctl"), ElementsAre(flag(true)));
     EXPECT_THAT(stubs.calls("log-util"), IsEmpty());
 
     EXPECT_EQ(slurp(raidInventoryFile),
@@ -160,7 +170,7 @@ TEST_F(Confirmation, FirstConfirmationPublishesWithoutEvents)
 TEST_F(Confirmation, DriveGoneForTwoScansThenBack)
 {
     json two = controller(0, 2);
-    confirm(two);
+    confirmFirst(two);
     json one = two;
     one["drives"].erase(1);
 
@@ -209,7 +219,7 @@ TEST_F(Confirmation, DriveGoneForTwoScansThenBack)
 TEST_F(Confirmation, DriveMissingInOneScanOnly)
 {
     json two = controller(0, 2);
-    confirm(two);
+    confirmFirst(two);
     json one = two;
     one["drives"].erase(1);
     describe(one);
@@ -229,7 +239,7 @@ TEST_F(Confirmation, DriveMissingInOneScanOnly)
 TEST_F(Confirmation, SameNamesInAnotherOrderSendNothing)
 {
     json two = controller(0, 2);
-    confirm(two);
+    confirmFirst(two);
     std::swap(two["drives"][0], two["drives"][1]);
     confirm(two);
     EXPECT_THAT(out.str(), HasSubstr("old_set: disk0\nold_set: disk1\n"));
@@ -240,7 +250,7 @@ TEST_F(Confirmation, SameNamesInAnotherOrderSendNothing)
 TEST_F(Confirmation, SwappedDriveRemovalFirst)
 {
     json c = controller(0, 2);
-    confirm(c);
+    confirmFirst(c);
     c["drives"][1]["slot"] = 5;
     confirm(c);
     auto calls = stubs.calls("busctl");
@@ -292,7 +302,7 @@ TEST_F(Confirmation, CommandLines)
               "REDFISH_MESSAGE_ID=OpenBMC.0.1.PhysicalDiskInserted "
               "\"REDFISH_MESSAGE_ARGS=disk3\" \"MESSAGE=disk3 inserted.\"");
     EXPECT_EQ(stateCommandLine(false),
-              "busctl set-property xyz.openbmc_project.vigilhub "
+              "busctl --timeout=2 set-property xyz.openbmc_project.vigilhub "
               "/xyz/openbmc_project/vigilhub/disk xyz.openbmc_project.Status "
               "Health b false");
     // Text that means something to the shell reaches the program as it is.

@@ -461,6 +461,49 @@ TEST_F(Daemon, SlowLibraryCallInAPolledScan)
                 ::testing::Not(HasSubstr("overlapping call")));
 }
 
+TEST_F(Daemon, DiskFlagFollowsRestartsAndAHungHealthService)
+{
+    using namespace std::chrono_literals;
+    auto led = [this] {
+        return get<bool>("/xyz/openbmc_project/led/groups/system_fault",
+                         "Asserted", "xyz.openbmc_project.Led.Group",
+                         "xyz.openbmc_project.LED.GroupManager");
+    };
+    json two = controller(0, 2);
+    start(oneCard(two));
+    ASSERT_TRUE(sync());
+
+    // The health service hangs while a drive goes: the scan that confirms
+    // it, disk flag command included, still answers long before a call's
+    // default timeout.
+    hub->kill(SIGSTOP);
+    json one = two;
+    one["drives"].erase(1);
+    describe(oneCard(one));
+    ASSERT_TRUE(sync());
+    sdbus::Message call =
+        client->newMethodCall(service, root, iface, "AgentSynchronizeData");
+    EXPECT_TRUE(client->call(call, 15s).unpack<bool>());
+    EXPECT_EQ(get<std::string>(ctrl0, "Model"), "SimRAID 9460-8i");
+    hub->kill(SIGCONT);
+
+    // The health service restarts with every flag true: it is told again.
+    hub->terminate();
+    hub = std::make_unique<testkit::Process>(
+        testkit::Process::Options{.argv = {std::getenv("VIGILHUB")}});
+    ASSERT_TRUE(hub->waitForBusName("xyz.openbmc_project.vigilhub"));
+    EXPECT_TRUE(testkit::waitUntil([&] { return !diskFlag() && led(); }, 20s));
+
+    // The drive is put back while this daemon is down: its first confirmed
+    // list after the restart sets the flag.
+    EXPECT_EQ(daemon->terminate(), 128 + SIGTERM);
+    ASSERT_TRUE(testkit::waitUntil([this] { return !owned(service); }, 10s));
+    start(oneCard(two));
+    ASSERT_TRUE(sync());
+    EXPECT_TRUE(testkit::waitUntil([&] { return diskFlag() && !led(); }, 20s));
+    EXPECT_EQ(creates().size(), 1U);
+}
+
 TEST_F(Daemon, NoCard)
 {
     start({{"buses", json::array({card(14, json::array(), false)})}});

@@ -3,8 +3,13 @@
 #include "bmcmon/property_decode.hpp"
 #include "journal/journal.hpp"
 
+#include <malloc.h>
+
+#include <chrono>
 #include <iostream>
+#include <mutex>
 #include <stdexcept>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -28,6 +33,37 @@ constexpr const char* thermalModeInterface =
     "xyz.openbmc_project.Control.ThermalMode";
 constexpr const char* statusInterface = "xyz.openbmc_project.Status";
 
+/** Least time between two journal entries of the same failing call. */
+constexpr std::chrono::minutes failureLogPeriod{1};
+/** Most messages dropped after one call; the rest wait for the next. */
+constexpr std::size_t dropLimit = 4096;
+
+/** Writes the failure of a call to the journal, unless the same call (the
+ *  same entry for the same object) was written less than a minute ago: a
+ *  peer that stays away must not flood the journal at every retry. */
+void logFailure(const char* failure, const std::string& service,
+                const std::string& path, const char* what)
+{
+    using Key = std::tuple<std::string, std::string, std::string>;
+    static std::mutex lock;
+    static std::map<Key, std::chrono::steady_clock::time_point> written;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        auto [it, first] =
+            written.try_emplace(Key{failure, service, path}, now);
+        if (!first)
+        {
+            if (now - it->second < failureLogPeriod)
+            {
+                return;
+            }
+            it->second = now;
+        }
+    }
+    journal::logError(failure, what);
+}
+
 template <typename Map>
 const typename Map::mapped_type* find(const Map& map, const std::string& name)
 {
@@ -47,6 +83,32 @@ DbusHelper& initDbusHelper()
 
 DbusHelper::DbusHelper(sdbus::Bus&& connection) : bus(std::move(connection)) {}
 
+sdbus::Message DbusHelper::call(sdbus::Message& message)
+{
+    try
+    {
+        sdbus::Message reply = bus.call(message, callTimeoutUsec);
+        dropReadAhead();
+        return reply;
+    }
+    catch (...)
+    {
+        dropReadAhead();
+        throw;
+    }
+}
+
+void DbusHelper::dropReadAhead()
+{
+    // Whatever the call read besides its reply (signals addressed to this
+    // connection, say) is dropped, and the memory it took handed back:
+    // nothing else ever reads this connection.
+    if (bus.dropPending(dropLimit) > 0)
+    {
+        ::malloc_trim(0);
+    }
+}
+
 template <typename V>
 std::optional<std::map<std::string, V>>
     DbusHelper::getAll(const std::string& service, const std::string& path,
@@ -57,7 +119,7 @@ std::optional<std::map<std::string, V>>
     call.append(intf);
     try
     {
-        sdbus::Message reply = bus.call(call, callTimeoutUsec);
+        sdbus::Message reply = this->call(call);
         return readVariantMap<V>(reply);
     }
     catch (const sdbus::Exception& e)
@@ -66,7 +128,7 @@ std::optional<std::map<std::string, V>>
         {
             return std::nullopt;
         }
-        journal::logError(failure, e.what());
+        logFailure(failure, service, path, e.what());
         throw;
     }
 }
@@ -81,12 +143,12 @@ std::string DbusHelper::lookupService(const std::string& intf,
     std::map<std::string, std::vector<std::string>> services;
     try
     {
-        sdbus::Message reply = bus.call(call, callTimeoutUsec);
+        sdbus::Message reply = this->call(call);
         reply.read(services);
     }
     catch (const sdbus::Exception& e)
     {
-        journal::logError("ObjectMapper call failure", e.what());
+        logFailure("ObjectMapper call failure", mapperService, path, e.what());
         throw;
     }
 
@@ -235,7 +297,7 @@ void DbusHelper::postLogEntry(const std::string& message)
             "xyz.openbmc_project.Logging", "/xyz/openbmc_project/logging/entry",
             "xyz.openbmc_project.Logging.Entry", "error");
         call.append(message);
-        bus.call(call, callTimeoutUsec);
+        this->call(call);
     }
     catch (const sdbus::Exception& e)
     {

@@ -1,10 +1,15 @@
 #include "bmcmon/dbus_passive_redundancy.hpp"
 
 #include "bmcmon/property_decode.hpp"
+#include "journal/journal.hpp"
 #include "sdbus/error.hpp"
+#include "sdbus/name_owner_watch.hpp"
+
+#include <syslog.h>
 
 #include <chrono>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -83,6 +88,9 @@ RedundancyState readRedundancyState(sdbus::Message& m)
         });
     return state;
 }
+
+/** Least time between two entries about signals of other senders. */
+constexpr std::chrono::minutes foreignLogPeriod{1};
 
 bool declaresFailure(const std::string& status)
 {
@@ -176,7 +184,7 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
                   << message.path() << ": Status is not a string" << std::endl;
         return;
     }
-    if (!status)
+    if (!status || !fromHolder(message))
     {
         return;
     }
@@ -212,6 +220,48 @@ void DbusPassiveRedundancy::handleRedundancySignal(sdbus::Message& message)
             failedSet.erase(path);
         }
     }
+}
+
+bool DbusPassiveRedundancy::fromHolder(sdbus::Message& message)
+{
+    // Anyone may send a signal on any path: the sender must own a service
+    // that the object mapper names for the object.
+    const std::string sender = message.sender();
+    const std::string path = message.path();
+    try
+    {
+        sdbus::Message call =
+            bus.newMethodCall("xyz.openbmc_project.ObjectMapper",
+                              "/xyz/openbmc_project/object_mapper",
+                              "xyz.openbmc_project.ObjectMapper", "GetObject");
+        call.append(path, std::vector<std::string>{redundancyInterface});
+        sdbus::Message reply = bus.call(call, collectionTimeout);
+        std::map<std::string, std::vector<std::string>> services;
+        reply.read(services);
+        for (const auto& entry : services)
+        {
+            if (!sender.empty() &&
+                sdbus::askNameOwner(bus, entry.first, collectionTimeout) ==
+                    sender)
+            {
+                return true;
+            }
+        }
+    }
+    catch (const sdbus::Exception&)
+    {
+        // An object the mapper does not know has no holder to trust.
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (!lastForeignLog || now - *lastForeignLog >= foreignLogPeriod)
+    {
+        lastForeignLog = now;
+        journal::log(LOG_WARNING, "DbusPassiveRedundancy: ignoring a "
+                                  "PropertiesChanged of " +
+                                      path + " from " + sender +
+                                      ", which holds no service of it");
+    }
+    return false;
 }
 
 } // namespace bmcmon

@@ -1,8 +1,11 @@
 #include "bmcmon/object_watch.hpp"
 
 #include "bmcmon/sensor_util.hpp"
+#include "journal/journal.hpp"
 #include "sdbus/error.hpp"
 #include "sdbus/types.hpp"
+
+#include <syslog.h>
 
 #include <iostream>
 
@@ -19,13 +22,8 @@ std::string addedRule(const std::string& path)
            path + "'";
 }
 
-std::string ownerRule(const std::string& service)
-{
-    return "type='signal',sender='org.freedesktop.DBus',"
-           "path='/org/freedesktop/DBus',interface='org.freedesktop.DBus',"
-           "member='NameOwnerChanged',arg0='" +
-           service + "'";
-}
+/** Least time between two entries about signals of other senders. */
+constexpr std::chrono::minutes foreignLogPeriod{1};
 
 } // namespace
 
@@ -36,13 +34,7 @@ ObjectWatch::ObjectWatch(sdbus::Bus& bus, const std::string& readerName,
     path(objectPath), service(objectService)
 {
     changedMatch = addMatch(
-        bus, rule,
-        [this](sdbus::Message& m) {
-        if (changed)
-        {
-            changed(m);
-        }
-        },
+        bus, rule, [this](sdbus::Message& m) { handleChanged(m); },
         "no signals will be followed for ");
     if (service.empty())
     {
@@ -52,9 +44,54 @@ ObjectWatch::ObjectWatch(sdbus::Bus& bus, const std::string& readerName,
     addedMatch = addMatch(
         bus, addedRule(path), [this](sdbus::Message& m) { handleAdded(m); },
         without);
-    ownerMatch = addMatch(
-        bus, ownerRule(service), [this](sdbus::Message& m) { handleOwner(m); },
-        without);
+    try
+    {
+        owner = std::make_unique<sdbus::NameOwnerWatch>(
+            bus, service, [this](const std::string&) {
+                // A service that comes (back) is read again; one that goes
+                // leaves its last values.
+                if (published)
+                {
+                    published();
+                }
+            });
+    }
+    catch (const sdbus::Exception& e)
+    {
+        std::cerr << reader << ": " << without << path << ": " << e.what()
+                  << std::endl;
+    }
+}
+
+bool ObjectWatch::serviceUp() const
+{
+    return !owner || !owner->owner().empty();
+}
+
+void ObjectWatch::handleChanged(sdbus::Message& message)
+{
+    // Anyone may send a signal on any path: only the service's own count.
+    // Without a service (or its owner's watch) there is no one to check.
+    if (!service.empty() && owner && message.sender() != owner->owner())
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (!lastForeignLog || now - *lastForeignLog >= foreignLogPeriod)
+        {
+            lastForeignLog = now;
+            journal::log(LOG_WARNING,
+                         reader + ": ignoring a PropertiesChanged of " + path +
+                             " from " + message.sender() + ", not " + service +
+                             "'s owner (" +
+                             (owner->owner().empty() ? std::string("none")
+                                                     : owner->owner()) +
+                             ")");
+        }
+        return;
+    }
+    if (changed)
+    {
+        changed(message);
+    }
 }
 
 std::unique_ptr<sdbus::Match>
@@ -91,27 +128,6 @@ void ObjectWatch::handleAdded(sdbus::Message& message)
         return;
     }
     if (added.str == path && published)
-    {
-        published();
-    }
-}
-
-void ObjectWatch::handleOwner(sdbus::Message& message)
-{
-    std::string name;
-    std::string oldOwner;
-    std::string newOwner;
-    try
-    {
-        message.read(name, oldOwner, newOwner);
-    }
-    catch (const sdbus::Exception&)
-    {
-        return;
-    }
-    // A service that goes leaves its last values; one that comes (back) is
-    // read again.
-    if (name == service && !newOwner.empty() && published)
     {
         published();
     }

@@ -76,16 +76,7 @@ TEST(SensorToHealth, FailedFanAssertsSystemFault)
     sim.setProperty(sensorService, fan0, valueIntf, "Value", "d", 2400.0);
     ASSERT_TRUE(runUntil([&] { return reader->read().value == 2400; }));
 
-    // JSON carries no NaN: this one comes from a connection of the test.
-    sdbus::Bus emitter = sdbus::Bus::newSystem();
-    sdbus::Message nan = emitter.newSignal(
-        fan0, "org.freedesktop.DBus.Properties", "PropertiesChanged");
-    nan.append(std::string(valueIntf),
-               std::map<std::string, std::variant<double>>{
-                   {"Value", std::numeric_limits<double>::quiet_NaN()}},
-               std::vector<std::string>{});
-    emitter.send(nan);
-    emitter.flush();
+    publishNaN(sensorService, fan0);
     ASSERT_TRUE(runUntil([&] { return reader->isFailed(); }));
     EXPECT_EQ(reader->read().value, 2400);
 

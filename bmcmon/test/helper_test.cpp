@@ -156,12 +156,25 @@ TEST_F(Helper, LookupServiceFailureIsLoggedAndRethrown)
                         "xyz.openbmc_project.Common.Error.ResourceNotFound");
 
     sim->setAbsent("xyz.openbmc_project.ObjectMapper", true);
-    EXPECT_THROW(helper->lookupService(valueIntf, fan("FAN0")),
-                 sdbus::SdBusError);
     journal->clear();
     EXPECT_THROW(helper->lookupService(valueIntf, fan("FAN0")),
                  sdbus::SdBusError);
     expectFailureLogged("ObjectMapper call failure", unknownService);
+
+    // The same call failing again within a minute is not written again;
+    // another call is.
+    journal->clear();
+    EXPECT_THROW(helper->lookupService(valueIntf, fan("FAN0")),
+                 sdbus::SdBusError);
+    EXPECT_THROW(helper->lookupService(valueIntf, fan("FAN1")),
+                 sdbus::SdBusError);
+    std::size_t written = 0;
+    for (const auto& e : allEntries())
+    {
+        written += e.contains("MESSAGE") &&
+                   e.at("MESSAGE") == "ObjectMapper call failure";
+    }
+    EXPECT_EQ(written, 1U);
 }
 
 TEST_F(Helper, ReadSensorValue)

@@ -127,17 +127,17 @@ TEST_F(PassiveOnBus, NotFiniteValueMarksBadReading)
 {
     auto reader = create("FAN0");
     ASSERT_NE(reader, nullptr);
-    // JSON has no NaN: the signal comes from a connection of the test, at
-    // the sensor's path, which the reader's match accepts.
+    // A value sent at the sensor's path by another connection than the
+    // sensor service's is dropped; the service's own NaN is taken.
     sdbus::Bus emitter = sdbus::Bus::newSystem();
-    sdbus::Message nan = emitter.newSignal(
+    sdbus::Message spoof = emitter.newSignal(
         fan0, "org.freedesktop.DBus.Properties", "PropertiesChanged");
-    nan.append(std::string(valueIntf),
-               std::map<std::string, std::variant<double>>{
-                   {"Value", std::numeric_limits<double>::quiet_NaN()}},
-               std::vector<std::string>{});
-    emitter.send(nan);
+    spoof.append(std::string(valueIntf),
+                 std::map<std::string, std::variant<double>>{{"Value", 0.0}},
+                 std::vector<std::string>{});
+    emitter.send(spoof);
     emitter.flush();
+    publishNaN(sensorService, fan0);
     ASSERT_TRUE(runUntil([&] { return reader->isFailed(); }));
     EXPECT_EQ(reader->read().value, 3000);
 

@@ -3,9 +3,13 @@
 // Simulator configuration fragments for the tests of this layer: sensors,
 // settings, health flags, fan-redundancy objects and the logging service.
 
+#include "sdbus/bus.hpp"
+
 #include <nlohmann/json.hpp>
 
+#include <limits>
 #include <string>
+#include <variant>
 
 namespace bmcmon::test
 {
@@ -19,6 +23,19 @@ inline constexpr const char* statusIntf =
     "xyz.openbmc_project.State.Decorator.OperationalStatus";
 inline constexpr const char* redundancyIntf =
     "xyz.openbmc_project.Control.FanRedundancy";
+
+/** Has the simulator publish a NaN value of the sensor at `path` of
+ *  `service` (from the service's own connection): JSON carries no NaN, the
+ *  control call's variant does. */
+inline void publishNaN(const std::string& service, const std::string& path)
+{
+    sdbus::Bus control = sdbus::Bus::newSystem();
+    control.callMethod(
+        "local.platformsim", "/local/platformsim", "local.platformsim.Control",
+        "SetProperty", service, path, std::string(valueIntf),
+        std::string("Value"),
+        std::variant<double>(std::numeric_limits<double>::quiet_NaN()));
+}
 
 /** The Sensor.Value interface with the given properties. */
 inline nlohmann::json valueInterface(nlohmann::json value, int64_t scale = 0,

@@ -29,6 +29,9 @@ FanController::FanController(sdbus::Bus& readerBus,
 void FanController::initFanController()
 {
     graceDeadline = clocks.steady() + gracePeriod;
+    healthOwner = std::make_unique<sdbus::NameOwnerWatch>(
+        bus, healthService,
+        [this](const std::string&) { healthCode = HealthCode::unknown; });
 
     hostState = createHostStateDbusPassive(
         bus, "host", "host0", helperFactory(),

@@ -7,6 +7,7 @@
 #include "host_state_dbus_passive.hpp"
 #include "power_limit_check.hpp"
 #include "sdbus/bus.hpp"
+#include "sdbus/name_owner_watch.hpp"
 #include "thermal_mode_dbus_passive.hpp"
 
 #include <chrono>
@@ -49,10 +50,12 @@ class FanController
     FanController(const FanController&) = delete;
     FanController& operator=(const FanController&) = delete;
 
-    /** Starts the grace period and makes the host-state reader, the power
-     *  readers and the thermal-mode reader. Throws std::runtime_error when
-     *  the host-state or thermal-mode reader cannot be made: the daemon
-     *  cannot work without them. */
+    /** Starts the grace period, follows the health service (a new owner
+     *  starts with every flag true, so the cached flag is forgotten and the
+     *  next step reads it and sets it again if need be) and makes the
+     *  host-state reader, the power readers and the thermal-mode reader. Throws
+     * std::runtime_error when the host-state or thermal-mode reader cannot be
+     * made: the daemon cannot work without them. */
     void initFanController();
 
     /** Makes the fan readers and loads the confirmed fan states. */
@@ -129,6 +132,7 @@ class FanController
     std::unique_ptr<DbusHelperInterface> helper;
     HelperFactory helperFactory;
     Clocks clocks;
+    std::unique_ptr<sdbus::NameOwnerWatch> healthOwner;
     /** The health service could not be asked, and that was written. */
     bool healthUnreachable = false;
 };

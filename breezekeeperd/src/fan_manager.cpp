@@ -5,6 +5,10 @@
 #include "fan_dbus_passive.hpp"
 #include "fan_ids.hpp"
 #include "fan_mode.hpp"
+#include "files/regular_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -161,7 +165,8 @@ std::vector<uint32_t>
                   << ", recordFailed: " << recorded
                   << ", RepotTime: " << ctimeText(reportTime) << std::endl;
         const int fan = static_cast<int>(id);
-        if (change.failed && !recorded)
+        const bool failed = change.failed;
+        if (failed && !recorded)
         {
             unsent.emplace_back([this, fan] { events->fanRemoved(fan); });
         }
@@ -178,7 +183,10 @@ std::vector<uint32_t>
             confirmed &= ~fanBit(id);
         }
         done.push_back(id);
-        saveFanState(id, change.failed);
+        // The marker follows the fan's event: a restart between the two
+        // repeats the event rather than losing it.
+        unsent.emplace_back(
+            [this, fanId = id, failed] { saveFanState(fanId, failed); });
     }
     return done;
 }
@@ -303,8 +311,10 @@ void FanManager::saveFanState(uint32_t fanId, bool failed)
     const std::string path = markerPath(fanId);
     if (failed)
     {
-        std::FILE* file = std::fopen(path.c_str(), "w");
-        if (file == nullptr || std::fclose(file) != 0)
+        // Never through a link, never waiting on what is not a file.
+        int fd = files::openRegular(path.c_str(),
+                                    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW);
+        if (fd < 0 || ::close(fd) != 0)
         {
             std::cerr << "Failed to write fan state file " << path
                       << ". Error: " << std::strerror(errno) << std::endl;
@@ -322,9 +332,16 @@ void FanManager::saveFanState(uint32_t fanId, bool failed)
 
 bool FanManager::writePowerCapFlag(const char* text)
 {
-    std::FILE* file = std::fopen(powerCapFlagFile, "w");
+    // A FIFO or a device there must not hold the fans from full speed.
+    int fd = files::openRegular(powerCapFlagFile, O_WRONLY | O_CREAT | O_TRUNC);
+    if (fd < 0)
+    {
+        return false;
+    }
+    std::FILE* file = ::fdopen(fd, "w");
     if (file == nullptr)
     {
+        ::close(fd);
         return false;
     }
     bool written = std::fputs(text, file) >= 0;

@@ -66,14 +66,15 @@ class FanManager : public ManagerSubscriber
     /** One pass of confirmation (see the class). `hostState` is a
      *  HostPowerState code, `hostChangeTime` the steady-clock time of its
      *  last change. Returns whether no fan is confirmed failed. The events
-     *  of what it confirms wait for sendFanEvents. A fan without a reader
+     *  of what it confirms, and then each confirmed fan's marker, wait for
+     *  sendFanEvents. A fan without a reader
      *  is not put under confirmation; its marker still counts. */
     bool
         confirmFanChanges(int hostState,
                           std::chrono::steady_clock::time_point hostChangeTime);
 
     /** Runs the events of the confirmations made since the last call, in
-     *  the order they were made. */
+     *  the order they were made, each fan's marker after its event. */
     void sendFanEvents();
 
     /** Tries again to make the reader of each listed fan that has none,
@@ -150,7 +151,8 @@ class FanManager : public ManagerSubscriber
     HelperFactory helperFactory;
     Clocks clocks;
     std::shared_ptr<FanEventReporter> events;
-    /** The events of confirmations made, waiting for sendFanEvents. */
+    /** The events and markers of confirmations made, waiting for
+     *  sendFanEvents. */
     std::vector<std::function<void()>> unsent;
     /** When the reader of a fan was last tried, by fan id. */
     std::map<uint32_t, std::chrono::steady_clock::time_point> lastTried;

@@ -364,7 +364,7 @@ TEST_F(FanManagerTest, AnAlarmBetweenTwoReadings)
     // still told and confirmed, and so is the recovery after the alarm has
     // gone.
     settled();
-    sdbus::Bus sender = sdbus::Bus::newSystem();
+    sdbus::Bus sender = serviceConnection();
     auto alarm = [&](bool raised) {
         emitChanged(sender, fanPath(1),
                     "xyz.openbmc_project.Sensor.Threshold.Critical",

@@ -146,7 +146,7 @@ TEST_F(FanReader, NonFiniteValues)
 TEST_F(FanReader, SignalsFromTheBus)
 {
     auto reader = make(2, 1500.0);
-    sdbus::Bus sender = sdbus::Bus::newSystem();
+    sdbus::Bus sender = serviceConnection();
 
     EXPECT_CALL(subscriber, notifyStateChanged(2)).Times(1);
     emitChanged(sender, fanPath(2), valueIntf, changed("Value", 0.0));
@@ -168,7 +168,7 @@ TEST_F(FanReader, SignalsFromTheBus)
 TEST_F(FanReader, CriticalAlarmSetsTheFlagSilently)
 {
     auto reader = make(1, 1500.0);
-    sdbus::Bus sender = sdbus::Bus::newSystem();
+    sdbus::Bus sender = serviceConnection();
 
     EXPECT_CALL(subscriber, notifyStateChanged(_)).Times(0);
     emitChanged(sender, fanPath(1), criticalIntf,
@@ -196,7 +196,7 @@ TEST_F(FanReader, AChangeDuringTheFirstReadIsKept)
 {
     // The fan stops while its first read is under way: the read answers
     // the old value, the change signal reaches the bus before the reply.
-    sdbus::Bus sender = sdbus::Bus::newSystem();
+    sdbus::Bus sender = serviceConnection();
     platform.onRead = [&](const std::string& path) {
         emitChanged(sender, path, valueIntf, changed("Value", 0.0));
         sender.callMethod("org.freedesktop.DBus", "/org/freedesktop/DBus",
@@ -210,7 +210,7 @@ TEST_F(FanReader, AChangeDuringTheFirstReadIsKept)
 TEST_F(FanReader, UnusableSignalsAreIgnored)
 {
     auto reader = make(0, 1500.0);
-    sdbus::Bus sender = sdbus::Bus::newSystem();
+    sdbus::Bus sender = serviceConnection();
     EXPECT_CALL(subscriber, notifyStateChanged(_)).Times(0);
 
     // A text value is no reading (it must not count as a stopped fan), an

@@ -13,6 +13,8 @@
 #include "testkit/stubs.hpp"
 #include "testkit/tempdir.hpp"
 
+#include <sys/stat.h>
+
 namespace bmcmon::test
 {
 namespace
@@ -179,6 +181,41 @@ TEST_F(Road, FanFailureAndRepair)
     EXPECT_EQ(controller->getFanMode(), FanMode::lowNoise);
     EXPECT_THAT(stubs.calls("systemctl"), ElementsAre(restart, stop, restart));
     EXPECT_TRUE(hub->running());
+}
+
+TEST_F(Road, AFifoFlagFileAndARestartedHealthService)
+{
+    // A FIFO that nobody reads where the power-cap flag file goes: refused
+    // as an unwritable file, the fans still go to full speed.
+    fs::remove(FanManager::powerCapFlagFile);
+    ASSERT_EQ(::mkfifo(FanManager::powerCapFlagFile, 0644), 0);
+    pass();
+    setFan(2, 0.0);
+    for (int i = 0; i < 20; ++i) // t = 3 to 60: confirmed
+    {
+        pass();
+    }
+    EXPECT_EQ(controller->getFanMode(), FanMode::broken);
+    EXPECT_EQ(readFile(scriptRuns), "ran\n");
+    EXPECT_TRUE(err.has("Warning. Write power cap flag failed. File: "
+                        "/usr/share/breezekeeper/powercap"));
+    EXPECT_FALSE(fanFlag());
+    ASSERT_TRUE(testkit::waitUntil(
+        [&] { return sim.count("Set", "Asserted=true") == 1; }, 10s));
+
+    // The health service restarts with every flag true: the next pass sets
+    // the fan flag again and the fault LED comes back on.
+    hub->terminate();
+    hub = std::make_unique<testkit::Process>(
+        testkit::Process::Options{.argv = {std::getenv("VIGILHUB")}});
+    ASSERT_TRUE(hub->waitForBusName(vigilhubService)) << hub->err();
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return controller->getHealthCode() == HealthCode::unknown; }));
+    pass();
+    EXPECT_FALSE(fanFlag());
+    EXPECT_TRUE(testkit::waitUntil(
+        [&] { return sim.count("Set", "Asserted=true") == 2; }, 10s))
+        << hub->err();
 }
 
 TEST_F(Road, HostOffHoldsConfirmation)

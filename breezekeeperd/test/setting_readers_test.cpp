@@ -45,7 +45,7 @@ class SettingReaders : public testing::Test
     FakeClock clock;
     BusLoop loop;
     StderrCapture err;
-    sdbus::Bus sender = sdbus::Bus::newSystem();
+    sdbus::Bus sender = serviceConnection();
 };
 
 TEST_F(SettingReaders, FactoriesWithoutHelperOrObject)

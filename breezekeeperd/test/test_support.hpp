@@ -71,6 +71,9 @@ inline constexpr const char* powerCapPath =
 inline constexpr const char* totalPowerPath =
     "/xyz/openbmc_project/sensors/power/total_power";
 
+/** The service the fake platform's helpers give for every object. */
+inline constexpr const char* fakeService = "xyz.openbmc_project.Test";
+
 /** What the helpers that factory() makes answer: values by object path. A
  *  path in `absent` is unknown to the object mapper. */
 struct FakePlatform
@@ -105,7 +108,7 @@ struct FakePlatform
                 {
                     throw std::runtime_error("Unable to find Object: " + path);
                 }
-                return std::string("xyz.openbmc_project.Test");
+                return std::string(fakeService);
                 });
             ON_CALL(*h, readSensorValue(_, _, _))
                 .WillByDefault(
@@ -264,6 +267,16 @@ struct BusLoop
 
 /** Sends a PropertiesChanged signal of `path` with a body built by
  *  `append` (after the interface name), from a connection of its own. */
+/** A connection holding fakeService, the service that the fake platform's
+ *  helpers give for every object: its signals come from the readers'
+ *  service, the only sender they take signals from. */
+inline sdbus::Bus serviceConnection()
+{
+    sdbus::Bus bus = sdbus::Bus::newSystem();
+    bus.requestName(fakeService);
+    return bus;
+}
+
 inline void emitChanged(sdbus::Bus& from, const std::string& path,
                         const std::string& intf,
                         const std::function<void(sdbus::Message&)>& append)

@@ -4,8 +4,9 @@
 # system bus does, includes the staged policy folder; the daemons run as
 # root on it against the simulated platform. Then, as nobody: every name is
 # refused, every write and state-changing method is refused with an access
-# error and changes nothing, a spoofed health signal changes nothing, and
-# reads still work.
+# error and changes nothing, a spoofed health signal changes nothing, nor
+# do a spoofed fan reading, host state and total power, and reads still
+# work.
 #
 #   policy_test.sh BUILD_DIR
 set -uo pipefail
@@ -90,6 +91,9 @@ cat >"$work/bus.conf" <<CONF
     <allow own="local.platformsim"/>
     <allow own="xyz.openbmc_project.LED.GroupManager"/>
     <allow own="xyz.openbmc_project.PSUSensor"/>
+    <allow own="xyz.openbmc_project.FanSensor"/>
+    <allow own="xyz.openbmc_project.State.Host"/>
+    <allow own="xyz.openbmc_project.Settings"/>
     <allow own="xyz.openbmc_project.ObjectMapper"/>
     <allow send_type="method_call"/>
   </policy>
@@ -128,7 +132,29 @@ cat >"$work/platform.json" <<'JSON'
             "MinValue": ["d", 0.0], "MaxValue": ["d", 3000.0],
             "Unit": ["s", "xyz.openbmc_project.Sensor.Value.Unit.Watts"] } },
           "xyz.openbmc_project.State.Decorator.OperationalStatus": {
-            "properties": { "Functional": ["b", true] } } } } ] }
+            "properties": { "Functional": ["b", true] } } } } ] },
+    { "name": "xyz.openbmc_project.FanSensor",
+      "objects": [
+        { "path": "/xyz/openbmc_project/sensors/fan_tach/FAN1",
+          "interfaces": { "xyz.openbmc_project.Sensor.Value": {
+            "properties": { "Value": ["d", 3000.0] } } } },
+        { "path": "/xyz/openbmc_project/sensors/fan_tach/FAN2",
+          "interfaces": { "xyz.openbmc_project.Sensor.Value": {
+            "properties": { "Value": ["d", 3100.0] } } } } ] },
+    { "name": "xyz.openbmc_project.State.Host",
+      "objects": [ { "path": "/xyz/openbmc_project/state/host0",
+        "interfaces": { "xyz.openbmc_project.State.Host": { "properties": {
+          "CurrentHostState":
+            ["s", "xyz.openbmc_project.State.Host.HostState.Running"] } } } } ] },
+    { "name": "xyz.openbmc_project.Settings",
+      "objects": [
+        { "path": "/xyz/openbmc_project/control/thermal",
+          "interfaces": { "xyz.openbmc_project.Control.ThermalMode": {
+            "properties": { "Current": ["s", "low-noise"] } } } },
+        { "path": "/xyz/openbmc_project/control/host0/power_cap",
+          "interfaces": { "xyz.openbmc_project.Control.Power.Cap": {
+            "properties": { "PowerCap": ["u", 1000],
+                            "PowerCapEnable": ["b", false] } } } } ] }
   ],
   "mapper": true
 }
@@ -156,6 +182,15 @@ pids+=($!)
 $run "$bin/wattkeeperd" -c "$work/watt" -i 1 >"$work/wattkeeperd.log" 2>&1 &
 pids+=($!)
 $run "$bin/nicscout" >"$work/nicscout.log" 2>&1 &
+pids+=($!)
+# The fan daemon's commands are stand-ins: nothing reaches the real ones.
+mkdir -p "$work/stubs"
+for c in systemctl log-util; do
+    printf '#!/bin/sh\nexit 0\n' >"$work/stubs/$c"
+    chmod 755 "$work/stubs/$c"
+done
+PATH=$work/stubs:$PATH $run "$bin/breezekeeperd" -f 1,2 \
+    >"$work/breezekeeperd.log" 2>&1 &
 pids+=($!)
 # The storage library is a stand-in of the build tree, never installed.
 LD_LIBRARY_PATH=$(dirname "$ARRAYSCOUT_I2CSIM") LD_PRELOAD=$ARRAYSCOUT_I2CSIM \
@@ -274,6 +309,43 @@ allowed "vigilhub GetManagedObjects" call $vh / \
 allowed "vigilhub Health read" get-property $vh \
     /xyz/openbmc_project/vigilhub/fan $status Health
 
+# Readers of the fan and power daemons take signals from their service's
+# owner only. As nobody: a stopped fan and the host off; then a real change
+# from the service: once the fan daemon has taken it, it had taken the
+# spoofed signals (sent before it), and they changed nothing.
+control() {
+    busctl --system call local.platformsim /local/platformsim \
+        local.platformsim.Control "$@" >/dev/null
+}
+changed() {
+    setpriv --reuid=65534 --regid=65534 --clear-groups busctl --system emit \
+        "$1" org.freedesktop.DBus.Properties PropertiesChanged 'sa{sv}as' \
+        "$2" 1 "$3" "$4" "$5" 0 || fail "nobody could not emit a signal"
+}
+tach=/xyz/openbmc_project/sensors/fan_tach
+for ((i = 0; i < 400; i++)); do
+    grep -q 'Fan is added to be confirmed. id: 2' "$work/breezekeeperd.log" &&
+        break
+    sleep 0.05
+done
+changed $tach/FAN1 xyz.openbmc_project.Sensor.Value Value d 0
+changed /xyz/openbmc_project/state/host0 xyz.openbmc_project.State.Host \
+    CurrentHostState s xyz.openbmc_project.State.Host.HostState.Off
+control SetProperty ssssv xyz.openbmc_project.FanSensor $tach/FAN2 \
+    xyz.openbmc_project.Sensor.Value Value d 0
+for ((i = 0; i < 400; i++)); do
+    grep -q 'Fan state changed. id: 2' "$work/breezekeeperd.log" && break
+    sleep 0.05
+done
+if ! grep -q 'Fan state changed. id: 2' "$work/breezekeeperd.log"; then
+    fail "the fan daemon did not take a real change: $(tail -n 5 "$work/breezekeeperd.log")"
+elif grep -qE 'Fan state changed. id: 1|Host state changed. Value: 1 -> 2' \
+    "$work/breezekeeperd.log"; then
+    fail "spoofed fan or host signals taken: $(grep -E 'changed' "$work/breezekeeperd.log")"
+else
+    pass "spoofed fan and host signals changed nothing"
+fi
+
 # wattkeeperd
 wpath=$(busctl --system tree --list $wk 2>/dev/null | grep -v '^/$' | tail -n 1)
 wiface=$(busctl --system introspect --list $wk "$wpath" 2>/dev/null |
@@ -290,6 +362,29 @@ refused "wattkeeperd CleanPowerHistoryData" call $wk "$wpath" "$wiface" \
 # Its read methods are privileged in the service too.
 refused "wattkeeperd GetStatSummary" call $wk "$wpath" "$wiface" GetStatSummary
 allowed "wattkeeperd MaxPower read" get-property $wk "$wpath" "$wiface" MaxPower
+# A real 260 W, sampled; then a spoofed 5000 W as nobody, and samples taken
+# after it (the open window's average moves with each one of 260 W): the
+# maximum stays 260 W.
+watt() { busctl --system get-property $wk "$wpath" "$wiface" "$1"; }
+control SetProperty ssssv xyz.openbmc_project.PSUSensor \
+    /xyz/openbmc_project/sensors/power/total_power \
+    xyz.openbmc_project.Sensor.Value Value d 260000
+for ((i = 0; i < 400; i++)); do
+    [[ $(watt MaxPower) == "d 260" ]] && break
+    sleep 0.05
+done
+changed /xyz/openbmc_project/sensors/power/total_power \
+    xyz.openbmc_project.Sensor.Value Value d 5000000
+avg=$(watt AvgPower)
+for ((i = 0; i < 400; i++)); do
+    [[ $(watt AvgPower) != "$avg" ]] && break
+    sleep 0.05
+done
+if [[ $(watt AvgPower) != "$avg" && $(watt MaxPower) == "d 260" ]]; then
+    pass "a spoofed total power changed nothing"
+else
+    fail "spoofed total power: average $(watt AvgPower), maximum $(watt MaxPower)"
+fi
 allowed "wattkeeperd GetManagedObjects" call $wk / \
     org.freedesktop.DBus.ObjectManager GetManagedObjects
 

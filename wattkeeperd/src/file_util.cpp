@@ -1,5 +1,7 @@
 #include "file_util.hpp"
 
+#include "files/regular_file.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,8 +56,8 @@ bool writeFileAtomically(const std::string& path, const std::string& data)
         return false;
     }
     const std::string tmp = path + ".tmp";
-    int fd =
-        ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int fd = files::openRegular(tmp.c_str(),
+                                O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW);
     if (fd < 0)
     {
         return false;

@@ -1,6 +1,7 @@
 #include "history_file.hpp"
 
 #include "file_util.hpp"
+#include "files/regular_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -70,9 +71,16 @@ std::string HistoryFile::encode(const std::vector<HistoryRecord>& records)
 std::optional<uint32_t>
     HistoryFile::load(std::vector<HistoryRecord>& records) const
 {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(filePath.c_str(), "r"));
+    // What is not a regular file (a FIFO, say) counts as unreadable.
+    int fd = files::openRegular(filePath.c_str(), O_RDONLY);
+    if (fd < 0)
+    {
+        return std::nullopt;
+    }
+    std::unique_ptr<std::FILE, FileCloser> f(::fdopen(fd, "r"));
     if (!f)
     {
+        ::close(fd);
         return std::nullopt;
     }
     unsigned char header[headerSize];
@@ -107,7 +115,7 @@ bool HistoryFile::store(const std::vector<HistoryRecord>& records) const
 bool HistoryFile::storeRecord(uint32_t index, const HistoryRecord& record) const
 {
     // Only a file that is there already: a missing one is made whole.
-    int fd = ::open(filePath.c_str(), O_WRONLY | O_CLOEXEC);
+    int fd = files::openRegular(filePath.c_str(), O_WRONLY);
     if (fd < 0)
     {
         return false;

@@ -4,6 +4,7 @@
 #include "bmcmon/passive_sensor_config.hpp"
 #include "events/shell_command.hpp"
 #include "file_util.hpp"
+#include "files/regular_file.hpp"
 #include "power_event.hpp"
 
 #include <nlohmann/json.hpp>
@@ -12,9 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -176,6 +175,22 @@ void PowerStatistics::takeSample()
         }
     }
 
+    // A service that is gone keeps its last value here: nothing is counted
+    // until it returns (and the reader has read it again).
+    auto* passive = dynamic_cast<DbusPassive*>(reader.get());
+    if (passive != nullptr && !passive->serviceUp())
+    {
+        if (!serviceGone)
+        {
+            std::cerr << "Total power service gone, samples left out until "
+                         "it returns"
+                      << std::endl;
+        }
+        serviceGone = true;
+        return;
+    }
+    serviceGone = false;
+
     double watts = reader->read().value;
     double milliwatts = watts * 1000.0;
     if (!(milliwatts > -2147483649.0 && milliwatts < 2147483648.0))
@@ -252,13 +267,13 @@ void PowerStatistics::accumulateSample(int64_t now, int32_t power)
 void PowerStatistics::readConfig()
 {
     storedConfig.reset();
-    std::ifstream in(configPath);
-    if (!in)
+    // Not a regular file (a FIFO, say) counts as unreadable: the daemon
+    // must not wait on it.
+    std::string text;
+    if (!files::readRegular(configPath.c_str(), text))
     {
         return;
     }
-    const std::string text{std::istreambuf_iterator<char>(in),
-                           std::istreambuf_iterator<char>()};
     auto config = nlohmann::json::parse(text, nullptr, false);
     if (config.is_discarded())
     {

@@ -189,6 +189,8 @@ class PowerStatistics
     std::chrono::seconds readerRetryDelay{1};
     /** Whether the last reading was left out as unusable. */
     bool badSample = false;
+    /** The total power service was found gone, and that was written. */
+    bool serviceGone = false;
 };
 
 } // namespace bmcmon

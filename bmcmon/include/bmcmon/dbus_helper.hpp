@@ -17,9 +17,12 @@ namespace bmcmon
  *  Every call waits at most callTimeoutUsec for its reply: a peer that
  *  hangs holds the daemon's loop no longer than that, and the timeout is a
  *  failed call like any other. A failed call of a read is written to the
- *  journal (priority 3, with the error in WHAT) and rethrown as
- *  sdbus::SdBusError; writeHealth and postLogEntry write a line on standard
- *  error instead and carry on. */
+ *  journal (priority 3, with the error in WHAT; the same call at most once
+ *  a minute) and rethrown as sdbus::SdBusError; writeHealth and
+ *  postLogEntry write a line on standard error instead and carry on.
+ *
+ *  The connection is read only inside a call: what a call reads besides
+ *  its reply is dropped when it returns. */
 class DbusHelper : public DbusHelperInterface
 {
   public:
@@ -52,6 +55,10 @@ class DbusHelper : public DbusHelperInterface
     void postLogEntry(const std::string& message) override;
 
   private:
+    /** Calls within callTimeoutUsec, then drops what else was read. */
+    sdbus::Message call(sdbus::Message& message);
+    void dropReadAhead();
+
     /** GetAll of `intf`, decoded. A failed call or an undecodable reply is
      *  written to the journal as `failure` and rethrown; without `failure`
      *  it gives nothing instead. A call that cannot be built throws. */

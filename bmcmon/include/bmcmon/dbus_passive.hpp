@@ -73,6 +73,12 @@ class DbusPassive : public ReadInterface
     bool isFailed() override;
 
     double getValue();
+    /** False while the sensor's service has no owner: its value is then
+     *  only the last one it published. */
+    bool serviceUp() const
+    {
+        return watch->serviceUp();
+    }
     /** Stores the value and stamps it with the time now. */
     void setValue(double value);
     void setFailed(bool value);

@@ -208,6 +208,16 @@ int Bus::process()
     return r;
 }
 
+std::size_t Bus::dropPending(std::size_t limit)
+{
+    std::size_t done = 0;
+    while (done < limit && sd_bus_process(bus, nullptr) > 0)
+    {
+        ++done;
+    }
+    return done;
+}
+
 void Bus::flush()
 {
     detail::check(sd_bus_flush(bus), "sd_bus_flush");

@@ -5,6 +5,7 @@
 #include <systemd/sd-bus.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -73,6 +74,11 @@ class Bus
 
     /** Processes one pending message; see sd_bus_process. */
     int process();
+    /** Processes, with no handler of its own, what the connection holds or
+     *  can read without waiting, at most `limit` messages: on a connection
+     *  read only inside calls, what a call read ahead besides its reply is
+     *  so dropped instead of kept. The number of messages processed. */
+    std::size_t dropPending(std::size_t limit);
     void flush();
 
   private:
