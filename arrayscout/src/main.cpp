@@ -6,6 +6,7 @@
 #include "drive_events.hpp"
 #include "inventory_files.hpp"
 #include "management.hpp"
+#include "output.hpp"
 #include "poller.hpp"
 #include "property_cache.hpp"
 #include "scan.hpp"
@@ -130,6 +131,7 @@ int main()
     // daemon runs.
     std::freopen("/dev/null", "w", stderr);
     std::freopen("/dev/null", "w", stdout);
+    dropNullOutput();
 
     try
     {

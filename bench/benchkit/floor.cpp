@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <variant>
+#include <vector>
 
 namespace benchkit
 {
@@ -46,6 +47,14 @@ bool Floor::get()
 void Floor::call()
 {
     client.callMethod(floorService, floorPath, floorInterface, "Nop");
+}
+
+std::size_t Floor::array(uint32_t length)
+{
+    return client
+        .callMethod(floorService, floorPath, floorInterface, "Array", length)
+        .unpack<std::vector<int64_t>>()
+        .size();
 }
 
 void Floor::ping()

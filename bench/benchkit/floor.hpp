@@ -8,6 +8,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -45,6 +47,9 @@ class Floor
     bool get();
     /** One call of the method that returns at once. */
     void call();
+    /** One call of the method that returns length 64-bit values; the
+     *  number it answered with. */
+    std::size_t array(uint32_t length);
     /** One org.freedesktop.DBus.Peer.Ping (answered by sd-bus itself). */
     void ping();
     /** One SplitFile of a file: read and split into lines and fields. */

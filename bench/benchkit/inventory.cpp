@@ -75,7 +75,8 @@ void runInventoryBench(const InventoryBench& bench)
                         .floor = floor,
                         .pid = pid,
                         .startKiB = startKiB,
-                        .floorStartKiB = floorStartKiB});
+                        .floorStartKiB = floorStartKiB,
+                        .unchangedCpuUs = unchanged.first.cpuPerOpUs});
     }
     table.print();
 }

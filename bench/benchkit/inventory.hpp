@@ -30,6 +30,8 @@ struct InventoryRun
     /** Private memory of the daemon and the floor at start. */
     long startKiB;
     long floorStartKiB;
+    /** The daemon's CPU per sync that found nothing changed, in us. */
+    double unchangedCpuUs;
 };
 
 struct InventoryBench

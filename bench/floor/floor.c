@@ -1,7 +1,8 @@
 /* The floor the daemons are measured against: the least a service on the
  * system bus can be. It opens the bus (DBUS_SYSTEM_BUS_ADDRESS when set),
  * serves one object with a read-write boolean property that announces its
- * changes and a method that returns at once, owns its name (the argument,
+ * changes, a method that returns at once and one that returns an array of
+ * 64-bit integers of the length asked for, owns its name (the argument,
  * local.benchfloor without one), and waits. Beside them, the least an
  * inventory daemon's sync can do: SplitFile reads a file and splits it into
  * lines and TAB-separated fields, EmitChanges announces the property as
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -59,6 +61,47 @@ static int nop(sd_bus_message* call, void* userdata, sd_bus_error* error)
     (void)userdata;
     (void)error;
     return sd_bus_reply_method_return(call, NULL);
+}
+
+/* Array(u length) -> ax: the least a method can do to answer with that
+ * many 64-bit values: fill them and append them in one piece. */
+static int array(sd_bus_message* call, void* userdata, sd_bus_error* error)
+{
+    (void)userdata;
+    (void)error;
+    uint32_t length = 0;
+    int r = sd_bus_message_read(call, "u", &length);
+    if (r < 0)
+    {
+        return r;
+    }
+    if (length > (1U << 24))
+    {
+        return -EINVAL;
+    }
+    int64_t* values = malloc(length * sizeof(int64_t) + 1);
+    if (values == NULL)
+    {
+        return -ENOMEM;
+    }
+    for (uint32_t i = 0; i < length; ++i)
+    {
+        values[i] = (int64_t)i;
+    }
+    sd_bus_message* reply = NULL;
+    r = sd_bus_message_new_method_return(call, &reply);
+    if (r >= 0)
+    {
+        r = sd_bus_message_append_array(reply, 'x', values,
+                                        length * sizeof(int64_t));
+    }
+    if (r >= 0)
+    {
+        r = sd_bus_send(NULL, reply, NULL);
+    }
+    sd_bus_message_unref(reply);
+    free(values);
+    return r;
 }
 
 /* The fields of one line: a run of TABs is one separator. */
@@ -161,6 +204,7 @@ static const sd_bus_vtable vtable[] = {
     SD_BUS_WRITABLE_PROPERTY("Flag", "b", getFlag, setFlag, 0,
                              SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE),
     SD_BUS_METHOD("Nop", "", "", nop, 0),
+    SD_BUS_METHOD("Array", "u", "ax", array, 0),
     SD_BUS_METHOD("SplitFile", "s", "uu", splitFile, 0),
     SD_BUS_METHOD("EmitChanges", "u", "", emitChanges, 0),
     SD_BUS_VTABLE_END,

@@ -3,6 +3,7 @@
 #include "files/regular_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,31 @@ bool writeFileAtomically(const std::string& path, const std::string& data)
         ::close(dir);
     }
     return true;
+}
+
+bool FileStamp::operator==(const FileStamp& other) const
+{
+    auto same = [](const timespec& a, const timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return device == other.device && inode == other.inode &&
+           size == other.size && same(modified, other.modified) &&
+           same(changed, other.changed);
+}
+
+std::optional<FileStamp> stampOf(const std::string& path)
+{
+    struct stat st
+    {};
+    if (::stat(path.c_str(), &st) != 0)
+    {
+        return std::nullopt;
+    }
+    return FileStamp{.device = st.st_dev,
+                     .inode = st.st_ino,
+                     .size = st.st_size,
+                     .modified = st.st_mtim,
+                     .changed = st.st_ctim};
 }
 
 } // namespace bmcmon

@@ -266,6 +266,7 @@ void PowerStatistics::accumulateSample(int64_t now, int32_t power)
 
 void PowerStatistics::readConfig()
 {
+    storedConfig.reset();
     // Not a regular file (a FIFO, say) counts as unreadable: the daemon
     // must not wait on it.
     std::string text;
@@ -283,16 +284,31 @@ void PowerStatistics::readConfig()
     // parser's type error: an alarm silently off is worse than a daemon that
     // does not start.
     alarmThreshold = thresholdOf(config["AlarmThreshold"]);
+    if (text == configText())
+    {
+        storedConfig = stampOf(configPath);
+    }
+}
+
+std::string PowerStatistics::configText() const
+{
+    nlohmann::json config = {{"AlarmThreshold", alarmThreshold}};
+    return config.dump(4);
 }
 
 bool PowerStatistics::writeConfig()
 {
+    storedConfig.reset();
     if (!hasFolder())
     {
         return false;
     }
-    nlohmann::json config = {{"AlarmThreshold", alarmThreshold}};
-    return writeFileAtomically(configPath, config.dump(4));
+    if (!writeFileAtomically(configPath, configText()))
+    {
+        return false;
+    }
+    storedConfig = stampOf(configPath);
+    return true;
 }
 
 int32_t PowerStatistics::getAlarmThreshold() const
@@ -312,6 +328,14 @@ bool PowerStatistics::setAlarmThreshold(int32_t watts)
     {
         std::cerr << "Alarm threshold out of range: " << watts << std::endl;
         return false;
+    }
+    // The file already holds this threshold: the same bytes are not
+    // written and flushed to the storage again.
+    if (milliwatts == alarmThreshold && storedConfig &&
+        stampOf(configPath) == storedConfig)
+    {
+        std::cerr << "Config file has been updated." << std::endl;
+        return true;
     }
     int32_t before = alarmThreshold;
     alarmThreshold = static_cast<int32_t>(milliwatts);
@@ -503,7 +527,9 @@ int64_t PowerStatistics::getStatStartTimestamp() const
 std::vector<int64_t> PowerStatistics::getHistoryRange(int64_t start,
                                                       int64_t end) const
 {
+    // Room for the whole ring at once: one allocation, never moved.
     std::vector<int64_t> out;
+    out.reserve(2 * static_cast<std::size_t>(count));
     for (uint32_t n = 0; n < count; ++n)
     {
         const HistoryRecord& r = records[(oldestIdx + n) % count];

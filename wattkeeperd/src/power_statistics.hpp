@@ -2,6 +2,7 @@
 
 #include "bmcmon/dbus_helper.hpp"
 #include "bmcmon/read_interface.hpp"
+#include "file_util.hpp"
 #include "history_file.hpp"
 #include "sdbus/bus.hpp"
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -76,7 +78,8 @@ class PowerStatistics
     int32_t getAlarmThreshold() const;
     /** Takes a threshold in watts and stores it in the file. False, with the
      *  threshold unchanged, when it does not fit in mW or cannot be
-     *  stored. */
+     *  stored. The threshold already held, with the file still as this
+     *  daemon last read or wrote it, is not written again. */
     bool setAlarmThreshold(int32_t watts);
     /** `now` in seconds of the steady clock. */
     void checkAlarmThreshold(int64_t now, int32_t power);
@@ -154,12 +157,17 @@ class PowerStatistics
      *  readerRetryLimit. */
     void createReader();
     void startWindow(int64_t now, int32_t power);
+    /** The text writeConfig writes for the threshold. */
+    std::string configText() const;
 
     sdbus::Bus* bus;
     std::unique_ptr<ReadInterface> reader;
     DbusHelper* helper;
     int32_t alarmThreshold = 0;
     std::string configPath;
+    /** The stamp of "config.ini" when it was last found or made to hold
+     *  exactly configText(); none while that is not known. */
+    std::optional<FileStamp> storedConfig;
     std::string historyPath;
     int64_t rearmPeriod = alarmRearmPeriod;
     int64_t nextAlarmTime = 0;

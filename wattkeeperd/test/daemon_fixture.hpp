@@ -7,6 +7,7 @@
 #include "global_manager.hpp"
 #include "sdbus/bus.hpp"
 #include "sdbus/error.hpp"
+#include "sdbus/match.hpp"
 #include "testkit/process.hpp"
 #include "testkit/sandbox.hpp"
 #include "testkit/simulator.hpp"
@@ -163,6 +164,18 @@ class DaemonTest : public ::testing::Test
             ->callMethod(wattkeeperService, wattkeeperPath, wattkeeperInterface,
                          "GetPowerHistoryDataRange", start, end)
             .unpack<std::vector<int64_t>>();
+    }
+
+    /** Collects the object paths of the daemon's PropertiesChanged
+     *  signals while the returned match lives. */
+    std::unique_ptr<sdbus::Match> followChanges(std::vector<std::string>& paths)
+    {
+        return std::make_unique<sdbus::Match>(
+            *client,
+            std::string("type='signal',sender='") + wattkeeperService +
+                "',interface='org.freedesktop.DBus.Properties',"
+                "member='PropertiesChanged'",
+            [&paths](sdbus::Message& m) { paths.push_back(m.path()); });
     }
 
     testkit::TempDir dir{"wattkeeper-e2e"};

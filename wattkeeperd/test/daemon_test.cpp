@@ -11,12 +11,14 @@
 #include "testkit/main.hpp"
 
 #include <glob.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <tuple>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -159,12 +161,7 @@ TEST_F(DaemonTest, ThresholdIsStoredWithoutSignalAndReloaded)
 {
     start();
     std::vector<std::string> signals;
-    sdbus::Match changes(
-        *client,
-        std::string("type='signal',sender='") + wattkeeperService +
-            "',interface='org.freedesktop.DBus.Properties',"
-            "member='PropertiesChanged'",
-        [&signals](sdbus::Message& m) { signals.push_back(m.path()); });
+    auto changes = followChanges(signals);
 
     auto r =
         testkit::busctl({"set-property", wattkeeperService, wattkeeperPath,
@@ -207,6 +204,68 @@ TEST_F(DaemonTest, ThresholdIsStoredWithoutSignalAndReloaded)
 
     restart();
     EXPECT_EQ(get<int32_t>("AlarmThreshold"), 350);
+}
+
+TEST_F(DaemonTest, TheThresholdAlreadyStoredIsNotWrittenAgain)
+{
+    std::filesystem::create_directories(configDir());
+    writeFile(configPath(), "{\n    \"AlarmThreshold\": 350000\n}");
+    start();
+    std::vector<std::string> signals;
+    auto changes = followChanges(signals);
+    auto stamp = [this] {
+        struct stat st
+        {};
+        EXPECT_EQ(::stat(configPath().c_str(), &st), 0);
+        return std::tuple(st.st_ino, st.st_size, st.st_mtim.tv_sec,
+                          st.st_mtim.tv_nsec);
+    };
+    auto updates = [this](std::size_t n) {
+        return testkit::waitUntil(
+            [&] {
+            const std::string err = daemon->err();
+            std::size_t seen = 0;
+            for (auto at = err.find("Config file has been updated.\n");
+                 at != std::string::npos;
+                 at = err.find("Config file has been updated.\n", at + 1))
+            {
+                ++seen;
+            }
+            return seen == n;
+            },
+            10s);
+    };
+    auto set = [](const char* watts) {
+        return testkit::busctl({"set-property", wattkeeperService,
+                                wattkeeperPath, wattkeeperInterface,
+                                "AlarmThreshold", "i", watts})
+            .status;
+    };
+
+    // As read at start, and as this daemon wrote it.
+    const auto atStart = stamp();
+    ASSERT_EQ(set("350"), 0);
+    EXPECT_TRUE(updates(1));
+    EXPECT_EQ(stamp(), atStart);
+    ASSERT_EQ(set("300"), 0);
+    const auto written = stamp();
+    EXPECT_NE(written, atStart);
+    ASSERT_EQ(set("300"), 0);
+    EXPECT_TRUE(updates(3));
+    EXPECT_EQ(stamp(), written);
+    EXPECT_EQ(get<int32_t>("AlarmThreshold"), 300);
+    EXPECT_EQ(readFile(configPath()), "{\n    \"AlarmThreshold\": 300000\n}");
+
+    // A file changed behind the daemon's back is written again.
+    writeFile(configPath(), "{\"AlarmThreshold\":300000}");
+    ASSERT_EQ(set("300"), 0);
+    EXPECT_EQ(readFile(configPath()), "{\n    \"AlarmThreshold\": 300000\n}");
+
+    client->callMethod(wattkeeperService, wattkeeperPath,
+                       "org.freedesktop.DBus.Peer", "Ping");
+    while (client->process() > 0)
+    {}
+    EXPECT_THAT(signals, IsEmpty());
 }
 
 TEST_F(DaemonTest, PowerAtTheThresholdIsReportedOnce)

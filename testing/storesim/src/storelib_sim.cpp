@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -252,6 +253,34 @@ void logCommand(const char* name, const StorageCommand* cmd)
     }
     line += "\n";
     appendToLog(line);
+}
+
+/** With STORESIM_RECORD set, the command as it came in (its record, the
+ *  data pointer left out, then its data area) is appended to that file, so
+ *  that a benchmark can send the same commands again. */
+void recordCommand(const StorageCommand* cmd)
+{
+    const char* file = std::getenv("STORESIM_RECORD");
+    if (file == nullptr || *file == '\0')
+    {
+        return;
+    }
+    std::string record(reinterpret_cast<const char*>(cmd),
+                       offsetof(StorageCommand, data));
+    if (cmd->data != nullptr)
+    {
+        record.append(static_cast<const char*>(cmd->data), cmd->dataSize);
+    }
+    else
+    {
+        record.append(cmd->dataSize, '\0');
+    }
+    int fd = ::open(file, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0)
+    {
+        [[maybe_unused]] auto n = ::write(fd, record.data(), record.size());
+        ::close(fd);
+    }
 }
 
 /** A configured failure status for the command, or 0. */
@@ -846,6 +875,7 @@ extern "C" __attribute__((visibility("default"))) int
     {
         return statusUnknownCommand;
     }
+    recordCommand(cmd);
     State& s = state();
     // The maker's library is not known to take two callers at once: a
     // second caller while one is inside is logged.

@@ -10,6 +10,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -202,6 +203,20 @@ template <> struct Traits<std::string> : detail::Text<'s', std::string> {};
 template <> struct Traits<ObjectPath> : detail::Text<'o', ObjectPath> {};
 // clang-format on
 
+namespace detail
+{
+
+/** Whether a vector of T is laid out as D-Bus lays out its array: the
+ *  fixed-width numbers other than booleans, copied in one piece. */
+template <typename T>
+constexpr bool packedArray =
+    std::is_same_v<T, uint8_t> || std::is_same_v<T, int16_t> ||
+    std::is_same_v<T, uint16_t> || std::is_same_v<T, int32_t> ||
+    std::is_same_v<T, uint32_t> || std::is_same_v<T, int64_t> ||
+    std::is_same_v<T, uint64_t> || std::is_same_v<T, double>;
+
+} // namespace detail
+
 template <typename T>
 struct Traits<std::vector<T>>
 {
@@ -212,6 +227,13 @@ struct Traits<std::vector<T>>
     static void append(sd_bus_message* m, const std::vector<T>& v)
     {
         const std::string inner = Traits<T>::sig();
+        if constexpr (detail::packedArray<T>)
+        {
+            detail::check(sd_bus_message_append_array(m, inner[0], v.data(),
+                                                      v.size() * sizeof(T)),
+                          "sd_bus_message_append_array");
+            return;
+        }
         detail::check(sd_bus_message_open_container(m, 'a', inner.c_str()),
                       "sd_bus_message_open_container");
         for (const auto& e : v)
@@ -224,6 +246,17 @@ struct Traits<std::vector<T>>
     static void read(sd_bus_message* m, std::vector<T>& v)
     {
         const std::string inner = Traits<T>::sig();
+        if constexpr (detail::packedArray<T>)
+        {
+            const void* data = nullptr;
+            std::size_t size = 0;
+            detail::checkRead(
+                sd_bus_message_read_array(m, inner[0], &data, &size),
+                "sd_bus_message_read_array");
+            const auto* first = static_cast<const T*>(data);
+            v.assign(first, first + size / sizeof(T));
+            return;
+        }
         detail::checkRead(sd_bus_message_enter_container(m, 'a', inner.c_str()),
                           "sd_bus_message_enter_container");
         v.clear();
