@@ -19,6 +19,7 @@
 #include "testkit/private_bus.hpp"
 #include "testkit/simulator.hpp"
 
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
@@ -56,7 +57,9 @@ json platform()
 }
 
 /** Sends values first..last as PropertiesChanged of the sensor, keeping at
- *  most `window` ahead of what the reader has taken. */
+ *  most `window` ahead of what the reader has taken. The reader takes
+ *  signals from the sensor service's owner alone, so the simulator sends
+ *  them: each value is a SetProperty that expects no reply. */
 void sendValues(int first, int last, const std::atomic<int>& taken)
 {
     sdbus::Bus bus = sdbus::Bus::newSystem();
@@ -67,12 +70,13 @@ void sendValues(int first, int last, const std::atomic<int>& taken)
             bus.flush();
             std::this_thread::yield();
         }
-        sdbus::Message m = bus.newSignal(
-            fan0, "org.freedesktop.DBus.Properties", "PropertiesChanged");
-        m.append(std::string(valueIntf),
-                 std::map<std::string, std::variant<double>>{
-                     {"Value", static_cast<double>(v)}},
-                 std::vector<std::string>{});
+        sdbus::Message m =
+            bus.newMethodCall("local.platformsim", "/local/platformsim",
+                              "local.platformsim.Control", "SetProperty");
+        m.append(std::string(sensorService), std::string(fan0),
+                 std::string(valueIntf), std::string("Value"),
+                 std::variant<double>(static_cast<double>(v)));
+        sd_bus_message_set_expect_reply(m.get(), 0);
         bus.send(m);
     }
     bus.flush();
