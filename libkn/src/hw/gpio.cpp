@@ -129,16 +129,17 @@ int CmmFunGetI2CExtBus(uint8_t bus, uint8_t index)
         return read_file_value(path);
     }
     captureI2cMessages();
+    // The index-th message line that names the bus (as a substring:
+    // "i2c-1" is also found in "i2c-10"), cut down to the number of the bus
+    // it announces ("... i2c bus <n>"). Everything stays in this process:
+    // callers asking about one bus at the same time share no file. Nothing
+    // between the open and the close may throw.
+    const std::string name = "i2c-" + std::to_string(bus);
     FILE* capture = std::fopen(dmesgCapture, "re");
     if (capture == nullptr)
     {
         return -1;
     }
-    // The index-th message line that names the bus (as a substring:
-    // "i2c-1" is also found in "i2c-10"), cut down to the number of the bus
-    // it announces ("... i2c bus <n>"). Everything stays in this process:
-    // callers asking about one bus at the same time share no file.
-    std::string name = "i2c-" + std::to_string(bus);
     int result = 0;
     unsigned seen = 0;
     char* line = nullptr;
@@ -155,8 +156,10 @@ int CmmFunGetI2CExtBus(uint8_t bus, uint8_t index)
         {
             continue;
         }
-        std::string number(cutField(cutField(text, 's'), ' '));
-        result = std::atoi(number.c_str());
+        char number[32];
+        kn::copyText(number, sizeof(number),
+                     cutField(cutField(text, 's'), ' '));
+        result = std::atoi(number);
         break;
     }
     std::free(line);

@@ -304,13 +304,15 @@ char* GetIniKeyString(const char* title, const char* key, const char* path)
     {
         return nullptr;
     }
+    // Made before the file is opened: nothing between the open and the
+    // close may throw.
+    const std::string header = std::string("[") + title + "]";
     FILE* file = std::fopen(path, "re");
     if (file == nullptr)
     {
         std::printf("have   no   such   file ");
         return nullptr;
     }
-    const std::string header = std::string("[") + title + "]";
     const size_t keyLength = std::strlen(key);
     char* result = nullptr;
     bool inSection = false;
