@@ -533,6 +533,12 @@ int snmp_ver_status_set(SNMP_VERSION version, bool enable)
     uint8_t current = 0;
     if (versionStatus(filter, &current) != 0)
     {
+        // A file that is there but may not be read: its lines are unknown,
+        // and nothing was changed.
+        if (kn::pathExists(KN_SNMP_CONF))
+        {
+            return -1;
+        }
         current = 0; // no file yet: no access
     }
     if ((current != 0) == enable)

@@ -315,7 +315,7 @@ TEST_F(UserFiles, ChangesTakeEffectOnlyWhenCommitted)
     EXPECT_EQ(readText(rulesFile), "0,10.9.9.0/24,,,1,\n");
     EXPECT_EQ(updateFile(KN_USER_RULES_FILE, 1), 1); // nothing staged
 
-    // A rule in the order of its line's fields, the open flag last.
+    // A rule initialised member by member, the open flag last.
     const userRule off{1, "10.0.0.0/8", "", "", "::/0", false};
     off.writeRule2File();
     EXPECT_EQ(updateFile(KN_USER_RULES_FILE, 1), 0);

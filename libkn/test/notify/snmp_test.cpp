@@ -136,10 +136,12 @@ TEST_F(Snmp, CommunityRoundTripAndRefusals)
 }
 
 // Files of secrets that the caller may not read: errors, and the caller's
-// state stays as it was; the port keeps its default.
+// state stays as it was; the port keeps its default; a version's access
+// is not reported switched off while its line stays.
 TEST_F(Snmp, SettingsThatMayNotBeReadAreErrors)
 {
-    writeText(conf, "#protocolEnabled=false\nagentaddress 1161\n");
+    writeText(conf, "#protocolEnabled=false\nagentaddress 1161\n"
+                    "group    my_group       v2c           mynetwork\n");
     fs::create_directories(fs::path(KN_MAIL_CONF).parent_path());
     writeText(KN_MAIL_CONF, "set smtp=smtp://mail:25\n#active=1\n");
     for (const char* file : {KN_SNMP_CONF, KN_MAIL_CONF})
@@ -162,7 +164,8 @@ TEST_F(Snmp, SettingsThatMayNotBeReadAreErrors)
                         std::memcmp(&config, &kept, sizeof(config)) == 0
                     ? 0
                     : 2) |
-               (snmp_service_port_get(&port) == 0 && port == 161 ? 0 : 4);
+               (snmp_service_port_get(&port) == 0 && port == 161 ? 0 : 4) |
+               (snmp_ver_status_set(SNMP_VERSION_V2C, false) == -1 ? 0 : 8);
     });
     EXPECT_EQ(kntest::waitChild(child), 0);
 }

@@ -149,6 +149,13 @@ TEST_F(SelFile, FullFileMovesOntoTheCard)
     EXPECT_FALSE(fs::exists(file));
     EXPECT_EQ(readText(archive / "sel-20120101000345.log"), content);
     EXPECT_EQ(check_file_size(file.c_str(), stamp), 1);
+
+    // Full again within the same second: a numbered archive beside the
+    // first.
+    EXPECT_EQ(fill(KN_SEL_FILE_LIMIT), content);
+    EXPECT_EQ(save_sel_to_file(7, stamp, 3, "Fan OK", folder.c_str()), 0);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(readText(archive / "sel-20120101000345-1.log"), content);
 }
 
 // Two writers across a rotation onto a card of its own file system: each
