@@ -53,9 +53,9 @@ class FanController
     /** Starts the grace period, follows the health service (a new owner
      *  starts with every flag true, so the cached flag is forgotten and the
      *  next step reads it and sets it again if need be) and makes the
-     *  host-state reader, the power readers and the thermal-mode reader. Throws
-     * std::runtime_error when the host-state or thermal-mode reader cannot be
-     * made: the daemon cannot work without them. */
+     *  host-state reader, the power readers and the thermal-mode reader.
+     *  Throws std::runtime_error when the host-state or thermal-mode reader
+     *  cannot be made: the daemon cannot work without them. */
     void initFanController();
 
     /** Makes the fan readers and loads the confirmed fan states. */

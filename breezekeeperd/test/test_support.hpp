@@ -265,8 +265,6 @@ struct BusLoop
     }
 };
 
-/** Sends a PropertiesChanged signal of `path` with a body built by
- *  `append` (after the interface name), from a connection of its own. */
 /** A connection holding fakeService, the service that the fake platform's
  *  helpers give for every object: its signals come from the readers'
  *  service, the only sender they take signals from. */
@@ -277,6 +275,8 @@ inline sdbus::Bus serviceConnection()
     return bus;
 }
 
+/** Sends a PropertiesChanged signal of `path` with a body built by
+ *  `append` (after the interface name), from a connection of its own. */
 inline void emitChanged(sdbus::Bus& from, const std::string& path,
                         const std::string& intf,
                         const std::function<void(sdbus::Message&)>& append)
