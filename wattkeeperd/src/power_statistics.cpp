@@ -236,12 +236,9 @@ void PowerStatistics::accumulateSample(int64_t now, int32_t power)
     auto average = static_cast<int32_t>(window.sum / window.count);
     uint32_t w = writeIdx;
     HistoryRecord& slot = records[w];
+    const bool maxLeaves = slot.timestamp >= 1 && slot.maximum == historyMax;
     if (slot.timestamp >= 1)
     {
-        if (auto it = maxima.find(slot.maximum); it != maxima.end())
-        {
-            maxima.erase(it);
-        }
         averageSum -= slot.average;
         occupied -= 1;
         if (oldestIdx == w)
@@ -256,9 +253,16 @@ void PowerStatistics::accumulateSample(int64_t now, int32_t power)
     }
     slot = {now, average, static_cast<int32_t>(window.max)};
     writeHistoryRecord(w);
-    maxima.insert(slot.maximum);
     averageSum += slot.average;
     occupied += 1;
+    if (maxLeaves)
+    {
+        findHistoryMax();
+    }
+    else if (occupied == 1 || slot.maximum > historyMax)
+    {
+        historyMax = slot.maximum;
+    }
     writeIdx = (w + 1) % count;
 
     startWindow(now, power);
@@ -393,7 +397,6 @@ void PowerStatistics::loadHistoryFile()
         writeHistoryFile();
     }
 
-    maxima.clear();
     averageSum = 0;
     occupied = 0;
     oldestIdx = 0;
@@ -422,9 +425,23 @@ void PowerStatistics::loadHistoryFile()
             hi = r.timestamp;
             writeIdx = (i + 1) % count;
         }
-        maxima.insert(r.maximum);
         averageSum += r.average;
         occupied += 1;
+    }
+    findHistoryMax();
+}
+
+void PowerStatistics::findHistoryMax()
+{
+    historyMax = 0;
+    bool first = true;
+    for (const HistoryRecord& r : records)
+    {
+        if (r.timestamp >= 1 && (first || r.maximum > historyMax))
+        {
+            historyMax = r.maximum;
+            first = false;
+        }
     }
 }
 
@@ -462,7 +479,7 @@ void PowerStatistics::resetHistory()
     writeHistoryFile();
     writeIdx = 0;
     oldestIdx = 0;
-    maxima.clear();
+    historyMax = 0;
     averageSum = 0;
     occupied = 0;
 }
@@ -504,9 +521,9 @@ double PowerStatistics::getAvgPower() const
 double PowerStatistics::getMaxPower() const
 {
     int64_t max = window.max;
-    if (!maxima.empty())
+    if (occupied > 0)
     {
-        max = std::max<int64_t>(max, *maxima.rbegin());
+        max = std::max<int64_t>(max, historyMax);
     }
     return static_cast<double>(max) / 1000.0;
 }

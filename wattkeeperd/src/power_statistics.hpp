@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -157,6 +156,8 @@ class PowerStatistics
      *  readerRetryLimit. */
     void createReader();
     void startWindow(int64_t now, int32_t power);
+    /** historyMax from the occupied records. */
+    void findHistoryMax();
     /** The text writeConfig writes for the threshold. */
     std::string configText() const;
 
@@ -177,7 +178,10 @@ class PowerStatistics
     uint32_t writeIdx = 0;
     uint32_t oldestIdx = 0;
     SampleWindow window;
-    std::multiset<int32_t> maxima;
+    /** The greatest maximum of the occupied records, while there is one:
+     *  found again by a pass over the ring only when the record that held
+     *  it is overwritten. */
+    int32_t historyMax = 0;
     int64_t averageSum = 0;
     int64_t occupied = 0;
 
