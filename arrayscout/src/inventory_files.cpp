@@ -53,27 +53,6 @@ bool keepOwnerAndMode(int fd, const struct stat& old)
     return ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
-bool writeAll(int fd, const std::string& content)
-{
-    const char* p = content.data();
-    std::size_t left = content.size();
-    while (left > 0)
-    {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-        {
-            continue;
-        }
-        if (n <= 0)
-        {
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string joinStrings(const std::vector<std::string>& list, char separator)
@@ -236,7 +215,7 @@ bool writeFileIfChanged(const std::string& content, const std::string& path)
     int error = 0;
     bool ok =
         (replacing ? keepOwnerAndMode(fd, old) : ::fchmod(fd, 0644) == 0) &&
-        writeAll(fd, content) && ::fsync(fd) == 0;
+        files::writeAll(fd, content) && ::fsync(fd) == 0;
     if (!ok)
     {
         error = errno;

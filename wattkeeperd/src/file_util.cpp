@@ -15,27 +15,6 @@ namespace bmcmon
 namespace
 {
 
-bool writeAll(int fd, const std::string& data)
-{
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0)
-    {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0)
-        {
-            if (errno == EINTR)
-            {
-                continue;
-            }
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 std::string folderOf(const std::string& path)
 {
     auto slash = path.rfind('/');
@@ -62,7 +41,7 @@ bool writeFileAtomically(const std::string& path, const std::string& data)
     {
         return false;
     }
-    bool ok = writeAll(fd, data) && ::fsync(fd) == 0;
+    bool ok = files::writeAll(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0)
     {

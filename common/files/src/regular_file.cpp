@@ -95,4 +95,25 @@ bool readRegular(const char* path, std::string& out, int flags)
     return true;
 }
 
+bool writeAll(int fd, const std::string& data)
+{
+    const char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0)
+    {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (n <= 0)
+        {
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 } // namespace files

@@ -20,4 +20,8 @@ int openRegular(const char* path, int flags, mode_t mode = 0644);
  *  file. `flags` as for openRegular (O_NOFOLLOW, say). */
 bool readRegular(const char* path, std::string& out, int flags = 0);
 
+/** All of `data` written to `fd`, across short writes and EINTR; false on
+ *  any other failure (errno telling why). */
+bool writeAll(int fd, const std::string& data);
+
 } // namespace files
